@@ -1,0 +1,257 @@
+#include "device/DeviceUnit.h"
+
+#include "device/ThreadCommUnit.h"
+#include "model/GroupUnit.h"
+#include "model/GroupsUnit.h"
+#include "model/Utils.h"
+#include "model/logging.h"
+
+#include <QStandardItem>
+
+#include <cmath>
+
+namespace {
+const QString kStatus = QStringLiteral("/zyl.zyl");
+const QString kName = QStringLiteral("/name=");
+const QString kGroup = QStringLiteral("/group=");
+const QString kLockOff = QStringLiteral("/lock_off");
+const QString kLockOn = QStringLiteral("/lock_on");
+const QString kSettings = QStringLiteral("/common_settings_values1=");
+const QString kMuteAOn = QStringLiteral("/mute_a_on.html");
+const QString kMuteAOff = QStringLiteral("/mute_a_off.html");
+const QString kMuteBOn = QStringLiteral("/mute_b_on.html");
+const QString kMuteBOff = QStringLiteral("/mute_b_off.html");
+
+QString ThreeDigits(int code) {
+    return QStringLiteral("%1").arg(code, 3, 10, QLatin1Char('0'));
+}
+
+// Whether the amplifier's mute byte disagrees with the wanted mute: a wanted mute while it
+// reports 1 (not muted), or no wanted mute while it reports 0 (muted). Other bytes: no opinion.
+bool MuteNeedsCommand(bool wanted, std::uint8_t muteOff) {
+    return (wanted ? 1 : 0) == muteOff;
+}
+} // namespace
+
+QString NormaliseShortName(const QString& text) {
+    QString result = text.left(5);
+    for (QChar& c : result) {
+        ushort u = c.unicode();
+        if (u >= 'a' && u <= 'z')
+            u = ushort(u - 'a' + 'A');
+        if (!((u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')))
+            u = ' ';
+        c = QChar(u);
+    }
+    while (result.size() < 5)
+        result.append(QLatin1Char(' '));
+    return result;
+}
+
+int LevelCode(double level) {
+    return RoundToByte((level + 95.5) * 2.0);
+}
+
+int ByteCode(double value) {
+    return RoundToByte(value);
+}
+
+TDevice::TDevice(TGroup* owner, const QString& ipAddress, const QString& longName, const QString& shortName,
+                 bool muteA, bool muteB)
+    : QObject(owner), Mute_CHA(muteA), Mute_CHB(muteB), Status(TDeviceStatus::Initial()), FGroup(owner) {
+    Trace(QStringLiteral("TDevice.Create Begin"));
+    owner->AddMember(this);
+    FNode = new QStandardItem(QStringLiteral("Invalid"));
+    FNode->setEditable(false);
+    FNode->setDropEnabled(true);
+    FNode->setData(QVariant::fromValue(static_cast<QObject*>(this)), TGroups::NodeObjectRole);
+    owner->GroupNode()->appendRow(FNode);
+    FThread = TSocketThread::Start(this);
+    SetIPAddress(ipAddress);
+    SetShortName(shortName);
+    SetLongName(longName);
+    SetVolume_A(owner->Volume_A());
+    SetVolume_B(owner->Volume_B());
+    SetSensitivity_A(owner->Sensitivity_A());
+    SetSensitivity_B(owner->Sensitivity_B());
+    SetLimiter_A(owner->Limiter_A());
+    SetLimiter_B(owner->Limiter_B());
+    Status = TDeviceStatus::Initial();
+    RefreshNodeText();
+    Trace(QStringLiteral("TDevice.Create End"));
+}
+
+TDevice::~TDevice() {
+    Trace(QStringLiteral("TDevice.Destroy Begin ") + FLongName);
+    if (FGroup && FGroup->Registry())
+        emit FGroup->Registry()->DeviceDestroying(this);
+    if (FGroup)
+        FGroup->RemoveMember(this);
+    // The thread ends by itself; from here on its hand-offs find no device.
+    if (FThread)
+        FThread->DetachAndStop();
+    FThread = nullptr;
+    if (FNode) {
+        if (QStandardItem* parent = FNode->parent())
+            parent->removeRow(FNode->row());
+        else if (FNode->model())
+            FNode->model()->removeRow(FNode->row());
+        else
+            delete FNode;
+        FNode = nullptr;
+    }
+    Trace(QStringLiteral("TDevice.Destroy End"));
+}
+
+void TDevice::SetText(QString& field, const QString& text) {
+    field = text.left(MaxTextLength);
+}
+
+void TDevice::SetLongName(const QString& text) {
+    if (text.left(MaxTextLength) != FLongName)
+        SetText(FLongName, text);
+    RefreshNodeText();
+}
+
+void TDevice::SetShortName(const QString& text) {
+    if (text != FShortName)
+        FShortName = NormaliseShortName(text);
+    RefreshNodeText();
+    Reconcile();
+}
+
+void TDevice::SetIPAddress(const QString& text) {
+    if (text.left(MaxTextLength) != FIPAddress)
+        SetText(FIPAddress, text);
+    Reconcile();
+}
+
+void TDevice::SetLevel(double& field, double x) {
+    if (x != field) {
+        // NaN is no level: take the quietest rather than send an undefined one.
+        field = std::isnan(x) ? MinLevel : std::min(std::max(x, MinLevel), MaxLevel);
+    }
+    Reconcile();
+}
+
+void TDevice::SetLimiter(double& field, double x) {
+    if (x != field) {
+        if (std::isnan(x) || x < MinLimiter)
+            x = MinLimiter;
+        if (const TModelLimits* limits = FindModelLimits(Status.PD_Model.Bytes()))
+            x = std::min(x, double(limits->LimiterMax));
+        field = x;
+    }
+    Reconcile();
+}
+
+void TDevice::SetVolume_A(double x) { SetLevel(FVolume_A, x); }
+void TDevice::SetVolume_B(double x) { SetLevel(FVolume_B, x); }
+void TDevice::SetSensitivity_A(double x) { SetLevel(FSensitivity_A, x); }
+void TDevice::SetSensitivity_B(double x) { SetLevel(FSensitivity_B, x); }
+void TDevice::SetLimiter_A(double x) { SetLimiter(FLimiter_A, x); }
+void TDevice::SetLimiter_B(double x) { SetLimiter(FLimiter_B, x); }
+
+void TDevice::SetOffline(bool flag) {
+    if (flag != FOffline) {
+        FOffline = flag;
+        RefreshNodeText();
+    }
+}
+
+int TDevice::DeviceState() const {
+    if (FOffline)
+        return 3;
+    return Status.PD_CHA_Status != 0 && Status.PD_CHB_Status != 0 ? 1 : 2;
+}
+
+void TDevice::RefreshNodeText() {
+    if (!FNode)
+        return;
+    const QString text = FLongName + QStringLiteral(" [") + FShortName + QStringLiteral("]");
+    // The model skips equal values, but the comparison here avoids building variants 10 times
+    // a second for every device.
+    if (FNode->text() != text)
+        FNode->setText(text);
+    const int state = DeviceState();
+    if (FNode->data(TGroups::StateIndexRole).toInt() != state)
+        FNode->setData(state, TGroups::StateIndexRole);
+}
+
+void TDevice::QueueCommand(const QString& prefix, const QString& value) {
+    for (QString& entry : FCommands) {
+        if (entry.startsWith(prefix)) {
+            entry = prefix + value;
+            return;
+        }
+    }
+    FCommands.append(prefix + value);
+}
+
+void TDevice::SendShortName(const QString& text) { QueueCommand(kName, NormaliseShortName(text)); }
+void TDevice::SendGroupName(const QString& text) { QueueCommand(kGroup, NormaliseShortName(text)); }
+
+void TDevice::SendSettings() {
+    SendLock(false);
+    QueueCommand(kSettings, SettingsValue());
+}
+
+void TDevice::SendLock(bool on) { QueueCommand(on ? kLockOn : kLockOff, QString()); }
+void TDevice::SendMute_CHA(bool on) { QueueCommand(on ? kMuteAOn : kMuteAOff, QString()); }
+void TDevice::SendMute_CHB(bool on) { QueueCommand(on ? kMuteBOn : kMuteBOff, QString()); }
+
+std::array<int, 6> TDevice::SettingsCodes() const {
+    // The combined volume is capped at 0 dB; the level clamp bounds it at -95.5 dB.
+    const double g = FGroup && FGroup->Registry() ? FGroup->Registry()->Volume() : 0.0;
+    return {LevelCode(std::min(g + FVolume_A, 0.0)), LevelCode(std::min(g + FVolume_B, 0.0)),
+            LevelCode(FSensitivity_A),            LevelCode(FSensitivity_B),
+            ByteCode(FLimiter_A),                 ByteCode(FLimiter_B)};
+}
+
+QString TDevice::SettingsValue() const {
+    QString value;
+    for (int code : SettingsCodes())
+        value += ThreeDigits(code);
+    return value;
+}
+
+void TDevice::Reconcile() {
+    QueueCommand(kStatus, QString());
+    if (Status.PD_DeviceName.Text() != FShortName)
+        SendShortName(FShortName);
+    const QString groupShort = FGroup ? FGroup->ShortName() : QString();
+    if (Status.PD_GroupName.Text() != NormaliseShortName(groupShort))
+        SendGroupName(groupShort);
+
+    const std::array<int, 6> codes = SettingsCodes();
+    const std::uint8_t held[6] = {Status.PD_CHA_Volume, Status.PD_CHB_Volume, Status.PD_CHA_Sensitivity,
+                                  Status.PD_CHB_Sensitivity, Status.PD_CHA_Limiter, Status.PD_CHB_Limiter};
+    for (int i = 0; i < 6; ++i) {
+        if (codes[i] != held[i]) {
+            SendSettings();
+            break;
+        }
+    }
+
+    const bool groupMute = FGroup && FGroup->Mute;
+    const bool globalMute = FGroup && FGroup->Registry() && FGroup->Registry()->Mute();
+    const bool wantA = Mute_CHA || groupMute || globalMute;
+    const bool wantB = Mute_CHB || groupMute || globalMute;
+    if (MuteNeedsCommand(wantA, Status.PD_CHA_Mute_Off))
+        SendMute_CHA(wantA);
+    if (MuteNeedsCommand(wantB, Status.PD_CHB_Mute_Off))
+        SendMute_CHB(wantB);
+    RefreshNodeText();
+}
+
+void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray& body) {
+    if (fetched && command == kStatus)
+        TDeviceStatus::FromBody(body, Status);
+    for (int i = 0; i < FCommands.size(); ++i) {
+        if (FCommands[i].compare(command, Qt::CaseInsensitive) == 0) {
+            FCommands.removeAt(i);
+            break;
+        }
+    }
+    RefreshNodeText();
+}

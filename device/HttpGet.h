@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The HTTP/1.0 GET that amplifiers understand. `url` is host[:port] followed by the path, with no
+// scheme ("127.0.0.5/zyl.zyl", "127.0.0.5:8080/name=AB C "); the port is 80 when absent.
+// One connection per request. On success the body replaces `buffer` and the result is true; on
+// failure `buffer` is left untouched. Bodies over MaxHttpBody bytes are failures. Each wait lasts
+// at most HttpWaitMs; the exchange is abandoned within about 100 ms when the calling poll thread
+// is asked to stop. Under the loopback guard an address outside 127.0.0.0/8 fails at once.
+bool HttpGet(const QString& url, QByteArray& buffer);
+
+constexpr int MaxHttpBody = 1024 * 1024;
+constexpr int HttpWaitMs = 90000;

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// The reachability probe: one ICMP echo with a 100 ms limit. True when a reply arrives in time.
+// The address text is looked up as a host name when it is not a dotted IPv4 address; a text
+// that cannot be resolved is unreachable. Under the loopback guard every address outside
+// 127.0.0.0/8, and every name that needs a look-up, is unreachable without sending anything.
+// Returns early (false) when the calling poll thread is asked to stop.
+bool PingHost(const QString& address);
+
+// A probe function that replaces PingHost for the poll threads, for tests of the off-line path.
+// nullptr restores the real probe.
+using TPingFunction = bool (*)(const QString& address);
+void SetPingFunction(TPingFunction function);
+// What the poll threads call: the replacement when one is set, else PingHost.
+bool ProbeHost(const QString& address);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <stdexcept>
+
+// Every error an operator command can meet carries its exact message text; one central handler
+// shows it (see ShowErrorMessage in the user interface).
+class EFadelinkError : public std::runtime_error {
+public:
+    explicit EFadelinkError(const QString& message)
+        : std::runtime_error(message.toStdString()), Message(message) {}
+    const QString Message;
+};
+
+// A text that is not a number or a boolean.
+class EConvertError : public EFadelinkError {
+public:
+    using EFadelinkError::EFadelinkError;
+};
+
+// A file that cannot be created, written or read.
+class EFileError : public EFadelinkError {
+public:
+    using EFadelinkError::EFadelinkError;
+};

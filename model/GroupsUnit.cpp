@@ -1,0 +1,89 @@
+#include "model/GroupsUnit.h"
+
+#include "device/DeviceUnit.h"
+#include "model/FindIPUnit.h"
+#include "model/GroupUnit.h"
+#include "model/Utils.h"
+#include "model/logging.h"
+#include "xml/LibXmlParser.h"
+
+#include <QStandardItemModel>
+
+TGroups::TGroups(QObject* owner) : QObject(owner), FTreeNodes(new QStandardItemModel(this)) {
+    Trace(QStringLiteral("TGroups.Create"));
+}
+
+TGroups::~TGroups() {
+    Trace(QStringLiteral("TGroups.Destroy Begin"));
+    while (!FGroups.isEmpty())
+        delete FGroups.first();
+    if (CurrentRegistry() == this)
+        SetCurrentRegistry(nullptr);
+    delete FTreeNodes;
+    FTreeNodes = nullptr;
+    Trace(QStringLiteral("TGroups.Destroy End"));
+}
+
+void TGroups::SetVolume(double x) {
+    if (x != FVolume)
+        FVolume = x;
+}
+
+void TGroups::SetMute(bool flag) {
+    if (flag != FMute)
+        FMute = flag;
+}
+
+TGroup* TGroups::FindGroup(const QString& shortName) const {
+    for (TGroup* group : FGroups)
+        if (group->ShortName() == shortName)
+            return group;
+    return nullptr;
+}
+
+TGroup* TGroups::FindOrAddGroup(const QString& longName, const QString& shortName) {
+    if (TGroup* found = FindGroup(shortName))
+        return found;
+    auto* group = new TGroup(this);
+    group->SetLongName(longName);
+    group->SetShortName(shortName);
+    return group;
+}
+
+TGroup* TGroups::NodeGroup(QObject* nodeObject) {
+    return qobject_cast<TGroup*>(nodeObject);
+}
+
+TDevice* TGroups::NodeDevice(QObject* nodeObject) {
+    return qobject_cast<TDevice*>(nodeObject);
+}
+
+void TGroups::LoadGroups(XmlReader& reader) {
+    TGroup* current = nullptr;
+    while (reader.Next()) {
+        const XmlReader::TPartKind kind = reader.Kind();
+        if (kind == XmlReader::StartTag || kind == XmlReader::EmptyElementTag) {
+            const QString name = reader.Name();
+            if (name == QLatin1String("Group")) {
+                current = FindOrAddGroup(reader.Attribute(QStringLiteral("LongName")),
+                                         reader.Attribute(QStringLiteral("ShortName")));
+                current->SetVolume_A(StrToFloat(reader.Attribute(QStringLiteral("Volume_A"))));
+                current->SetVolume_B(StrToFloat(reader.Attribute(QStringLiteral("Volume_B"))));
+                current->SetSensitivity_A(StrToFloat(reader.Attribute(QStringLiteral("Sensitivity_A"))));
+                current->SetSensitivity_B(StrToFloat(reader.Attribute(QStringLiteral("Sensitivity_B"))));
+                current->SetLimiter_A(StrToFloat(reader.Attribute(QStringLiteral("Limiter_A"))));
+                current->SetLimiter_B(StrToFloat(reader.Attribute(QStringLiteral("Limiter_B"))));
+                current->SetVolume_Lock(TextToBool(reader.Attribute(QStringLiteral("Volume_Lock"))));
+                current->SetSensitivity_Lock(TextToBool(reader.Attribute(QStringLiteral("Sensitivity_Lock"))));
+                current->SetLimiter_Lock(TextToBool(reader.Attribute(QStringLiteral("Limiter_Lock"))));
+                current->Mute = TextToBool(reader.Attribute(QStringLiteral("Mute")));
+            } else if (name == QLatin1String("Devices") && current && kind == XmlReader::StartTag) {
+                current->LoadDevices(reader);
+            }
+            // A Devices element before any Group has no group to receive its devices: its
+            // Device elements are passed over like any other part.
+        } else if (kind == XmlReader::EndTag && reader.Name() == QLatin1String("Groups")) {
+            return;
+        }
+    }
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <Qt>
+
+class QStandardItemModel;
+class TDevice;
+class TGroup;
+class XmlReader;
+
+// The root of the project model: the groups in registry order, the global volume offset and
+// global mute, and the device tree that mirrors them (one root node per group, one child node
+// per device). The main window replaces it wholesale on New and Open.
+class TGroups : public QObject {
+    Q_OBJECT
+public:
+    // Item data roles of the tree nodes.
+    enum Roles {
+        NodeObjectRole = Qt::UserRole + 1, // QObject*: the TGroup or TDevice of the node
+        StateIndexRole = Qt::UserRole + 2, // int: a device's DeviceState (1, 2, 3)
+    };
+
+    explicit TGroups(QObject* owner = nullptr);
+    ~TGroups() override;
+
+    double Volume() const { return FVolume; }
+    bool Mute() const { return FMute; }
+    void SetVolume(double x);
+    void SetMute(bool flag);
+
+    // The node collection that a tree view shows; owned by the registry.
+    QStandardItemModel* TreeNodes() const { return FTreeNodes; }
+
+    int GroupCount() const { return int(FGroups.size()); }
+    TGroup* Group(int index) const { return FGroups.at(index); }
+    const QList<TGroup*>& Groups() const { return FGroups; }
+
+    // The first group whose ShortName equals `shortName` exactly, or nullptr.
+    TGroup* FindGroup(const QString& shortName) const;
+    // FindGroup, or a new group appended with these names (long name first).
+    TGroup* FindOrAddGroup(const QString& longName, const QString& shortName);
+
+    // Reads Group elements and their devices up to the end tag of the Groups element.
+    void LoadGroups(XmlReader& reader);
+
+    // The group of a tree node's object, or the device of it; nullptr for other nodes.
+    static TGroup* NodeGroup(QObject* nodeObject);
+    static TDevice* NodeDevice(QObject* nodeObject);
+
+signals:
+    // A group is about to be destroyed: windows showing it must let go first.
+    void GroupDestroying(TGroup* group);
+    // A device is about to be destroyed.
+    void DeviceDestroying(TDevice* device);
+
+private:
+    friend class TGroup;
+    friend class TDevice;
+    void AddGroup(TGroup* group) { FGroups.append(group); }
+    void RemoveGroup(TGroup* group) { FGroups.removeOne(group); }
+
+    double FVolume = 0.0;
+    bool FMute = false;
+    QStandardItemModel* FTreeNodes;
+    QList<TGroup*> FGroups;
+};
