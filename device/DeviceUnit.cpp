@@ -58,7 +58,9 @@ int ByteCode(double value) {
 
 TDevice::TDevice(TGroup* owner, const QString& ipAddress, const QString& longName, const QString& shortName,
                  bool muteA, bool muteB)
-    : QObject(owner), Mute_CHA(muteA), Mute_CHB(muteB), Status(TDeviceStatus::Initial()), FGroup(owner) {
+    : QObject(owner), Mute_CHA(muteA), Mute_CHB(muteB), Status{}, FGroup(owner) {
+    // Status stays all zero until the settings are in: the first reconciliations then queue
+    // the full set of corrections in their fixed order.
     Trace(QStringLiteral("TDevice.Create Begin"));
     owner->AddMember(this);
     FNode = new QStandardItem(QStringLiteral("Invalid"));
