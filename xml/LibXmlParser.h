@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 // The forward-only pull reader of project files. It accepts what the project writer produces
@@ -32,8 +34,16 @@ private:
         QByteArray Name;
         QByteArray Value; // processed
     };
+    void ClearPart();
+    void ReadTag(qsizetype begin);
+    void ReadEndTag(qsizetype begin);
+    void ReadProcessingInstruction(qsizetype begin);
+    // Reads attributes from `pos` up to `end`; returns where the list stopped.
+    qsizetype ReadAttributes(qsizetype pos, qsizetype end, QList<TAttribute>& into) const;
+    QByteArray ProcessValue(QByteArrayView raw) const;
+
     QByteArray FDocument;
-    int FPos = 0;
+    qsizetype FPos = 0;
     bool FExhausted = false;
     bool FUtf8Values = false;
     TPartKind FKind = Other;
