@@ -1,0 +1,181 @@
+#include "model/LoadSave.h"
+
+#include "device/DeviceUnit.h"
+#include "model/Errors.h"
+#include "model/GroupUnit.h"
+#include "model/GroupsUnit.h"
+#include "model/Utils.h"
+#include "xml/Cp1252.h"
+#include "xml/LibXmlParser.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <filesystem>
+#include <system_error>
+
+IFormBounds::~IFormBounds() = default;
+
+namespace {
+
+// Where the main window stands when no window supplies its bounds.
+const QRect kDefaultFormBounds(190, 105, 1475, 901);
+
+// The predefined entities of the markup characters, which the reader turns back; every other
+// character stands as it is.
+QString Escaped(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '\'':
+            out += QLatin1String("&apos;");
+            break;
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+class TProjectText {
+public:
+    // One line: `spaces` blanks, then the text, then CR LF.
+    void Line(int spaces, const QString& text) {
+        FText += QString(spaces, QLatin1Char(' '));
+        FText += text;
+        FText += QLatin1String("\r\n");
+    }
+    // name='value' followed by `after`.
+    void Attr(int spaces, const char* prefix, const QString& value, const char* after = "'") {
+        Line(spaces, QLatin1String(prefix) + value + QLatin1String(after));
+    }
+    const QString& Text() const { return FText; }
+
+private:
+    QString FText;
+};
+
+void WriteDevice(TProjectText& out, const TDevice& device) {
+    out.Attr(6, "<Device LongName='", Escaped(device.LongName()));
+    out.Attr(14, "ShortName='", Escaped(device.ShortName()));
+    out.Attr(14, "IPAddress='", Escaped(device.IPAddress()));
+    out.Attr(14, "Mute_CHA='", BoolToText(device.Mute_CHA));
+    out.Attr(14, "Mute_CHB='", BoolToText(device.Mute_CHB), "'>");
+    out.Line(6, QStringLiteral("</Device>"));
+}
+
+void WriteGroup(TProjectText& out, const TGroup& group) {
+    out.Attr(2, "<Group LongName='", Escaped(group.LongName()));
+    out.Attr(9, "ShortName='", Escaped(group.ShortName()));
+    out.Attr(9, "Volume_A='", FloatToStr(group.Volume_A()));
+    out.Attr(9, "Volume_B='", FloatToStr(group.Volume_B()));
+    out.Attr(9, "Sensitivity_A='", FloatToStr(group.Sensitivity_A()));
+    out.Attr(9, "Sensitivity_B='", FloatToStr(group.Sensitivity_B()));
+    out.Attr(9, "Limiter_A='", FloatToStr(group.Limiter_A()));
+    out.Attr(9, "Limiter_B='", FloatToStr(group.Limiter_B()));
+    out.Attr(9, "Volume_Lock='", BoolToText(group.Volume_Lock()));
+    out.Attr(9, "Sensitivity_Lock='", BoolToText(group.Sensitivity_Lock()));
+    out.Attr(9, "Limiter_Lock='", BoolToText(group.Limiter_Lock()));
+    out.Attr(9, "Mute='", BoolToText(group.Mute), "'>");
+    out.Line(4, QStringLiteral("<Devices>"));
+    for (const TDevice* device : group.Devices())
+        WriteDevice(out, *device);
+    out.Line(4, QStringLiteral("</Devices>"));
+    out.Line(2, QStringLiteral("</Group>"));
+}
+
+QString ProjectText(const TGroups& registry, const QRect& form) {
+    TProjectText out;
+    out.Attr(0, "<Groups Mute='", BoolToText(registry.Mute()));
+    out.Attr(8, "Volume='", FloatToStr(registry.Volume()), "'>");
+    for (const TGroup* group : registry.Groups())
+        WriteGroup(out, *group);
+    out.Line(0, QStringLiteral("</Groups>"));
+    out.Line(0, QStringLiteral("<Application>"));
+    out.Attr(2, "<Form Left='", QString::number(form.x()));
+    out.Attr(8, "Top='", QString::number(form.y()));
+    out.Attr(8, "Width='", QString::number(form.width()));
+    out.Attr(8, "Height='", QString::number(form.height()), "'>");
+    out.Line(2, QStringLiteral("</Form>"));
+    out.Line(0, QStringLiteral("</Application>"));
+    return out.Text();
+}
+
+bool IsStartOrEmpty(const XmlReader& reader) {
+    return reader.Kind() == XmlReader::StartTag || reader.Kind() == XmlReader::EmptyElementTag;
+}
+
+// Entered after an Application tag: applies the first Form element's bounds. It also stops at
+// the end of the Application element and after an empty Form tag, so that a Groups element
+// further on is still found.
+void LoadFormBounds(XmlReader& reader, IFormBounds* bounds) {
+    while (reader.Next()) {
+        const XmlReader::TPartKind kind = reader.Kind();
+        const QString name = reader.Name();
+        if (kind == XmlReader::EndTag &&
+            (name == QLatin1String("Form") || name == QLatin1String("Application")))
+            return;
+        if (IsStartOrEmpty(reader) && name == QLatin1String("Form")) {
+            const int top = StrToInt(reader.Attribute(QStringLiteral("Top")));
+            const int height = StrToInt(reader.Attribute(QStringLiteral("Height")));
+            const int left = StrToInt(reader.Attribute(QStringLiteral("Left")));
+            const int width = StrToInt(reader.Attribute(QStringLiteral("Width")));
+            if (bounds)
+                bounds->SetFormBounds(QRect(left, top, width, height));
+            if (kind == XmlReader::EmptyElementTag)
+                return;
+        }
+    }
+}
+
+// Whether no file of that name exists at all (as opposed to one that cannot be read).
+bool IsMissing(const QString& fileName) {
+    std::error_code error;
+    const std::filesystem::path path(QFile::encodeName(fileName).toStdString());
+    return std::filesystem::status(path, error).type() == std::filesystem::file_type::not_found;
+}
+
+} // namespace
+
+void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* bounds) {
+    const QRect form = bounds ? bounds->FormBounds() : kDefaultFormBounds;
+    const QByteArray bytes = UnicodeToCp1252(ProjectText(registry, form), '?');
+    // The previous file is replaced only once the new text is completely on disk.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw EFileError(QStringLiteral("Cannot create file ") + fileName);
+}
+
+void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds) {
+    XmlReader reader;
+    // A missing file starts an empty project; one that exists but cannot be read must not, or
+    // the next Save would write the empty project over it.
+    if (!reader.Open(fileName) && !IsMissing(fileName))
+        throw EFileError(QStringLiteral("Cannot open file ") + fileName);
+    reader.Start();
+    while (reader.Next()) {
+        if (!IsStartOrEmpty(reader))
+            continue;
+        const QString name = reader.Name();
+        if (name == QLatin1String("Groups")) {
+            registry.SetVolume(StrToFloat(reader.Attribute(QStringLiteral("Volume"))));
+            registry.SetMute(TextToBool(reader.Attribute(QStringLiteral("Mute"))));
+            // An empty Groups tag holds no groups; reading on for its end tag would swallow
+            // the Application element that follows.
+            if (reader.Kind() == XmlReader::StartTag)
+                registry.LoadGroups(reader);
+        } else if (name == QLatin1String("Application") && reader.Kind() == XmlReader::StartTag) {
+            LoadFormBounds(reader, bounds);
+        }
+    }
+}
