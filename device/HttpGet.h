@@ -13,3 +13,7 @@ bool HttpGet(const QString& url, QByteArray& buffer);
 
 constexpr int MaxHttpBody = 1024 * 1024;
 constexpr int HttpWaitMs = 90000;
+
+// Replaces HttpWaitMs for every later fetch of the process (a value below 1 restores it). For
+// tests and benchmarks that need a short wait; the program never calls it.
+void SetHttpWaitLimitMs(int milliseconds);

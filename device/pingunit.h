@@ -15,3 +15,9 @@ using TPingFunction = bool (*)(const QString& address);
 void SetPingFunction(TPingFunction function);
 // What the poll threads call: the replacement when one is set, else PingHost.
 bool ProbeHost(const QString& address);
+
+// The ways of sending the probe. Automatic tries an ICMP datagram socket, then a raw ICMP socket,
+// then, when the system permits neither, a TCP connection to port 80 (connected or refused both
+// mean the host is there). Forcing one way is for tests and benchmarks; the program never does.
+enum class TPingMethod { Automatic, IcmpDatagram, IcmpRaw, TcpConnect };
+void SetPingMethod(TPingMethod method);

@@ -1,0 +1,273 @@
+#include "device/HttpGet.h"
+
+#include "device/HostLookup.h"
+#include "device/HttpStream.h"
+#include "device/SocketWait.h"
+#include "device/StopToken.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+
+namespace {
+std::atomic<int> gWaitLimitMs{HttpWaitMs};
+
+// The status and header part may not hold more than a body could.
+constexpr qsizetype MaxHeaderBytes = MaxHttpBody;
+constexpr qsizetype MaxChunkSizeLine = 4096;
+// The kernel gives up on a connection attempt by itself; this only keeps the wait finite.
+constexpr auto ConnectWaitBound = std::chrono::hours(1);
+
+struct TUrl {
+    QString HostPart; // as given, with ":port" when there is one; sent as the Host header
+    QString Host;
+    quint16 Port = 80;
+    QString Path;
+};
+
+bool SplitUrl(const QString& url, TUrl& parts) {
+    // A line end inside the URL would end the request line early and forge header lines.
+    if (url.contains(QLatin1Char('\r')) || url.contains(QLatin1Char('\n')))
+        return false;
+    const qsizetype slash = url.indexOf(QLatin1Char('/'));
+    parts.HostPart = slash < 0 ? url : url.left(slash);
+    parts.Path = slash < 0 ? QStringLiteral("/") : url.mid(slash);
+    const qsizetype colon = parts.HostPart.indexOf(QLatin1Char(':'));
+    parts.Host = colon < 0 ? parts.HostPart : parts.HostPart.left(colon);
+    if (parts.Host.isEmpty())
+        return false;
+    if (colon >= 0) {
+        const QString portText = parts.HostPart.mid(colon + 1);
+        if (portText.isEmpty() || portText.size() > 5)
+            return false;
+        int port = 0;
+        for (QChar c : portText) {
+            if (c.unicode() < '0' || c.unicode() > '9')
+                return false;
+            port = port * 10 + (c.unicode() - '0');
+        }
+        if (port < 1 || port > 65535)
+            return false;
+        parts.Port = static_cast<quint16>(port);
+    }
+    return true;
+}
+
+QByteArray RequestText(const TUrl& url) {
+    return "GET " + url.Path.toUtf8() + " HTTP/1.0\r\n" + "Host: " + url.HostPart.toUtf8() + "\r\n" +
+           "Keep-Alive: 300\r\n" + "Connection: keep-alive\r\n" +
+           "User-Agent: Mozilla/4.0 (compatible; Synapse)\r\n" + "\r\n";
+}
+
+bool Connect(int fd, std::uint32_t address, quint16 port) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = address;
+    target.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
+        return true;
+    if (errno != EINPROGRESS)
+        return false;
+    if (!WaitForSocket(fd, POLLOUT, TSocketClock::now() + ConnectWaitBound))
+        return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+bool SendAll(int fd, const QByteArray& data, int waitMs) {
+    qsizetype sent = 0;
+    while (sent < data.size()) {
+        const ssize_t done =
+            ::send(fd, data.constData() + sent, static_cast<size_t>(data.size() - sent), MSG_NOSIGNAL);
+        if (done > 0) {
+            sent += done;
+            continue;
+        }
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitForSocket(fd, POLLOUT, TSocketClock::now() + std::chrono::milliseconds(waitMs)))
+                return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool IsStatusLine(const QByteArray& line) {
+    return line.left(5).toUpper() == "HTTP/";
+}
+
+int StatusCode(const QByteArray& line) {
+    qsizetype i = line.indexOf(' ');
+    if (i < 0)
+        return 0;
+    int code = 0;
+    for (++i; i < line.size() && line.at(i) >= '0' && line.at(i) <= '9' && code < 1000; ++i)
+        code = code * 10 + (line.at(i) - '0');
+    return code;
+}
+
+// A chunk-size line: hexadecimal, anything after a space or ";" ignored. -1 when it is not one.
+qint64 ChunkSize(const QByteArray& line) {
+    QByteArray text = line.trimmed();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == ' ' || text.at(i) == ';' || text.at(i) == '\t') {
+            text.truncate(i);
+            break;
+        }
+    }
+    if (text.isEmpty())
+        return -1;
+    qint64 size = 0;
+    for (char c : text) {
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return -1;
+        // Anything beyond the body limit fails anyway; stop before the number overflows.
+        size = std::min<qint64>(size * 16 + digit, qint64(MaxHttpBody) + 1);
+    }
+    return size;
+}
+
+struct THeaders {
+    bool Chunked = false;
+    bool HasLength = false;
+    qint64 Length = 0;
+};
+
+void ReadHeader(const QByteArray& line, THeaders& headers) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon < 0)
+        return;
+    const QByteArray name = line.left(colon).trimmed().toLower();
+    const QByteArray value = line.mid(colon + 1).trimmed();
+    if (name == "content-length") {
+        bool ok = false;
+        const qint64 length = value.toLongLong(&ok);
+        if (ok) {
+            headers.HasLength = true;
+            headers.Length = length;
+        }
+    } else if (name == "transfer-encoding" && value.toLower().contains("chunked")) {
+        headers.Chunked = true;
+    }
+}
+
+bool ReadChunked(THttpStream& stream, QByteArray& body) {
+    for (;;) {
+        QByteArray line;
+        THttpStream::TLine read;
+        do
+            read = stream.ReadLine(line, MaxChunkSizeLine);
+        while (read == THttpStream::TLine::Complete && line.isEmpty());
+        if (read != THttpStream::TLine::Complete && read != THttpStream::TLine::Cut)
+            return false;
+        const qint64 size = ChunkSize(line);
+        if (size < 0)
+            return false;
+        if (size == 0)
+            return true;
+        if (body.size() + size > MaxHttpBody || !stream.ReadExactly(static_cast<qsizetype>(size), body))
+            return false;
+    }
+}
+
+// Reads the answer after the request was sent; the body goes to `body`.
+bool ReadResponse(THttpStream& stream, QByteArray& body) {
+    qsizetype headerBudget = MaxHeaderBytes;
+    QByteArray line;
+    const auto readLine = [&] {
+        const THttpStream::TLine read = stream.ReadLine(line, headerBudget);
+        headerBudget -= std::min(headerBudget, line.size() + 1);
+        return read;
+    };
+
+    int code = 0;
+    for (;;) {
+        THttpStream::TLine read;
+        do
+            read = readLine();
+        while (read == THttpStream::TLine::Complete && line.isEmpty());
+        if (read != THttpStream::TLine::Complete && read != THttpStream::TLine::Cut)
+            return false;
+        if (!IsStatusLine(line)) {
+            // Neither status line nor headers: this line starts the body, which runs to the end.
+            body = line;
+            if (read == THttpStream::TLine::Complete)
+                body += "\r\n";
+            return body.size() <= MaxHttpBody && stream.ReadToEnd(body, MaxHttpBody);
+        }
+        if (read != THttpStream::TLine::Complete)
+            return false;
+        code = StatusCode(line);
+        if (code != 100)
+            break;
+        // An interim answer: its header lines, if any, up to its empty line mean nothing here.
+        do
+            if (readLine() != THttpStream::TLine::Complete)
+                return false;
+        while (!line.isEmpty());
+    }
+
+    THeaders headers;
+    for (;;) {
+        if (readLine() != THttpStream::TLine::Complete)
+            return false;
+        if (line.isEmpty())
+            break;
+        ReadHeader(line, headers);
+    }
+
+    body.clear();
+    if (code == 204 || code == 304)
+        return true;
+    if (headers.Chunked)
+        return ReadChunked(stream, body);
+    if (headers.HasLength) {
+        if (headers.Length < 1)
+            return true;
+        return headers.Length <= MaxHttpBody &&
+               stream.ReadExactly(static_cast<qsizetype>(headers.Length), body);
+    }
+    return stream.ReadToEnd(body, MaxHttpBody);
+}
+} // namespace
+
+bool HttpGet(const QString& url, QByteArray& buffer) {
+    TUrl parts;
+    if (!SplitUrl(url, parts))
+        return false;
+    std::uint32_t address = 0;
+    if (!ResolveIPv4(parts.Host, address) || StopToken::Requested())
+        return false;
+
+    TSocketFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int waitMs = gWaitLimitMs.load();
+    if (!socket.Valid() || !Connect(socket.Get(), address, parts.Port) ||
+        !SendAll(socket.Get(), RequestText(parts), waitMs))
+        return false;
+
+    THttpStream stream(socket.Get(), waitMs);
+    QByteArray body;
+    if (!ReadResponse(stream, body))
+        return false;
+    buffer = body;
+    return true;
+}
+
+void SetHttpWaitLimitMs(int milliseconds) {
+    gWaitLimitMs.store(milliseconds < 1 ? HttpWaitMs : milliseconds);
+}
