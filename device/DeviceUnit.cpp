@@ -247,8 +247,7 @@ void TDevice::Reconcile() {
 }
 
 void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray& body) {
-    if (fetched && command == kStatus)
-        TDeviceStatus::FromBody(body, Status);
+    const bool stored = fetched && command == kStatus && TDeviceStatus::FromBody(body, Status);
     for (int i = 0; i < FCommands.size(); ++i) {
         if (FCommands[i].compare(command, Qt::CaseInsensitive) == 0) {
             FCommands.removeAt(i);
@@ -256,4 +255,8 @@ void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray
         }
     }
     RefreshNodeText();
+    if (stored) {
+        ++FStatusCount;
+        emit StatusReceived();
+    }
 }

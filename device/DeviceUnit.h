@@ -93,9 +93,16 @@ public:
     // Compares the wanted state with Status and queues what differs, plus a status request.
     void Reconcile();
 
+    // How many status blocks the amplifier has delivered since the device was created.
+    quint64 StatusCount() const { return FStatusCount; }
+
     // Poll-thread hand-off: a finished request. A 3157-byte body of a "/zyl.zyl" request that
     // succeeded replaces Status; the first queue entry equal to `command` (case ignored) leaves.
     void StoreResult(const QString& command, bool fetched, const QByteArray& body);
+
+signals:
+    // A status block arrived and replaced Status.
+    void StatusReceived();
 
 private:
     friend class TGroup;
@@ -116,6 +123,7 @@ private:
     double FLimiter_A = MinLimiter;
     double FLimiter_B = MinLimiter;
     bool FOffline = false;
+    quint64 FStatusCount = 0;
     QStringList FCommands;
     QStandardItem* FNode = nullptr;
     TSocketThread* FThread = nullptr;

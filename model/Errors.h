@@ -24,3 +24,11 @@ class EFileError : public EFadelinkError {
 public:
     using EFadelinkError::EFadelinkError;
 };
+
+// The text the program shows for an error: the message, with a "." appended when its last
+// character's code is above that of ".".
+inline QString DisplayMessage(const QString& message) {
+    if (!message.isEmpty() && message.back().unicode() > u'.')
+        return message + QLatin1Char('.');
+    return message;
+}

@@ -50,6 +50,12 @@ TGroup* TGroups::FindOrAddGroup(const QString& longName, const QString& shortNam
     return group;
 }
 
+void TGroups::ReconcileAll() {
+    for (TGroup* group : std::as_const(FGroups))
+        for (TDevice* device : group->Devices())
+            device->Reconcile();
+}
+
 TGroup* TGroups::NodeGroup(QObject* nodeObject) {
     return qobject_cast<TGroup*>(nodeObject);
 }

@@ -43,6 +43,10 @@ public:
     // FindGroup, or a new group appended with these names (long name first).
     TGroup* FindOrAddGroup(const QString& longName, const QString& shortName);
 
+    // Reconcile of every device, groups in registry order, devices in member order: what the
+    // 100 ms tick of the program does.
+    void ReconcileAll();
+
     // Reads Group elements and their devices up to the end tag of the Groups element.
     void LoadGroups(XmlReader& reader);
 

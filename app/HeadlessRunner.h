@@ -1,0 +1,50 @@
+#pragma once
+
+#include "model/LoadSave.h"
+
+#include <QHash>
+#include <QObject>
+#include <QRect>
+#include <QTextStream>
+#include <QTimer>
+
+#include <memory>
+
+class TDevice;
+class TGroups;
+
+// Runs a project without windows: loads it, reconciles every device every 100 ms as the main
+// window does, reports each device's state changes, and on Finish saves and stops every poll
+// thread.
+class THeadlessRunner : public QObject, public IFormBounds {
+    Q_OBJECT
+public:
+    explicit THeadlessRunner(QTextStream& out, QObject* parent = nullptr);
+    ~THeadlessRunner() override;
+
+    // Raises the loader's errors.
+    void Load(const QString& fileName);
+    void Start();
+    // Stops the tick, saves to `saveName` when it is not empty (raising the writer's errors),
+    // destroys the registry and waits (bounded) for the poll threads to end.
+    void Finish(const QString& saveName);
+
+    TGroups* Registry() const { return FRegistry.get(); }
+
+    QRect FormBounds() const override { return FBounds; }
+    void SetFormBounds(const QRect& bounds) override { FBounds = bounds; }
+
+private:
+    void Tick();
+    void Report(TDevice* device, const QString& state);
+
+    QTextStream& FOut;
+    std::unique_ptr<TGroups> FRegistry;
+    QTimer FTimer;
+    QRect FBounds{190, 105, 1475, 901};
+    QHash<const TDevice*, QString> FReported;
+};
+
+// The state word of a device as the runner prints it: "online", "fault" or "offline"; empty
+// while a device has neither answered with a status block nor failed a probe.
+QString HeadlessStateWord(const TDevice& device);

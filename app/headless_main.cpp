@@ -1,0 +1,116 @@
+// fadelink-headless: runs a project without windows, for installations without an operator.
+#include "app/HeadlessRunner.h"
+#include "model/Errors.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QLocale>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int gSignalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+}
+
+// Turns SIGINT and SIGTERM into an orderly quit of the event loop.
+void InstallQuitSignals(QCoreApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        notifier->setEnabled(false);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("fadelink-headless"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("4.0"));
+    QLocale::setDefault(QLocale::c());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs a Fadelink project without windows: reconciles every amplifier every 100 ms and prints\n"
+        "one line whenever an amplifier's state changes:\n"
+        "  TIME GROUP DEVICE ADDRESS online|fault|offline\n"
+        "where GROUP and DEVICE are the short names (\"-\" when blank). Ends after --for seconds or\n"
+        "on SIGINT/SIGTERM, saving to --save first when given. Exit status: 0 ok, 1 the project\n"
+        "could not be loaded or saved, 2 wrong usage."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("PROJECT.pac"), QStringLiteral("The project file to run."));
+    const QCommandLineOption forOption(QStringList{QStringLiteral("for")},
+                                       QStringLiteral("Run for SECONDS, then end."), QStringLiteral("SECONDS"));
+    const QCommandLineOption saveOption(QStringList{QStringLiteral("save")},
+                                        QStringLiteral("On exit, save the project to OUT.pac."),
+                                        QStringLiteral("OUT.pac"));
+    parser.addOption(forOption);
+    parser.addOption(saveOption);
+    if (!parser.parse(QCoreApplication::arguments())) {
+        fprintf(stderr, "fadelink-headless: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        printf("fadelink-headless 4.0\n");
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1) {
+        fprintf(stderr, "fadelink-headless: exactly one project file is needed (see --help)\n");
+        return 2;
+    }
+    double seconds = -1;
+    if (parser.isSet(forOption)) {
+        bool ok = false;
+        seconds = QLocale::c().toDouble(parser.value(forOption), &ok);
+        if (!ok || seconds < 0 || seconds > 1e7) {
+            fprintf(stderr, "fadelink-headless: --for takes a number of seconds\n");
+            return 2;
+        }
+    }
+
+    QTextStream out(stdout);
+    int status = 0;
+    {
+        THeadlessRunner runner(out);
+        try {
+            runner.Load(positional.first());
+        } catch (const EFadelinkError& e) {
+            fprintf(stderr, "%s\n", qPrintable(DisplayMessage(e.Message)));
+            runner.Finish(QString());
+            return 1;
+        }
+        InstallQuitSignals(app);
+        if (seconds >= 0)
+            QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
+        runner.Start();
+        app.exec();
+        try {
+            runner.Finish(parser.value(saveOption));
+        } catch (const EFadelinkError& e) {
+            fprintf(stderr, "%s\n", qPrintable(DisplayMessage(e.Message)));
+            status = 1;
+        }
+    }
+    return status;
+}
