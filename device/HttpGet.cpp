@@ -170,9 +170,9 @@ bool ReadChunked(THttpStream& stream, QByteArray& body) {
     for (;;) {
         QByteArray line;
         THttpStream::TLine read;
-        do
+        do {
             read = stream.ReadLine(line, MaxChunkSizeLine);
-        while (read == THttpStream::TLine::Complete && line.isEmpty());
+        } while (read == THttpStream::TLine::Complete && line.isEmpty());
         if (read != THttpStream::TLine::Complete && read != THttpStream::TLine::Cut)
             return false;
         const qint64 size = ChunkSize(line);
@@ -198,9 +198,9 @@ bool ReadResponse(THttpStream& stream, QByteArray& body) {
     int code = 0;
     for (;;) {
         THttpStream::TLine read;
-        do
+        do {
             read = readLine();
-        while (read == THttpStream::TLine::Complete && line.isEmpty());
+        } while (read == THttpStream::TLine::Complete && line.isEmpty());
         if (read != THttpStream::TLine::Complete && read != THttpStream::TLine::Cut)
             return false;
         if (!IsStatusLine(line)) {
@@ -216,10 +216,10 @@ bool ReadResponse(THttpStream& stream, QByteArray& body) {
         if (code != 100)
             break;
         // An interim answer: its header lines, if any, up to its empty line mean nothing here.
-        do
+        do {
             if (readLine() != THttpStream::TLine::Complete)
                 return false;
-        while (!line.isEmpty());
+        } while (!line.isEmpty());
     }
 
     THeaders headers;

@@ -1,5 +1,6 @@
 #include "device/HttpStream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>

@@ -17,11 +17,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 
 namespace {
 using TClock = TSocketClock;
 
+constexpr std::size_t EchoHeaderSize = 8;
 constexpr auto ProbeTimeout = std::chrono::milliseconds(100);
 
 std::atomic<TPingFunction> gPingFunction{nullptr};
@@ -37,15 +37,25 @@ bool IsPermissionRefusal(int error) {
            error == EAFNOSUPPORT;
 }
 
-std::uint16_t Checksum(const unsigned char* data, std::size_t length) {
+void StoreWord(unsigned char* bytes, std::uint16_t value) {
+    bytes[0] = static_cast<unsigned char>(value >> 8);
+    bytes[1] = static_cast<unsigned char>(value & 0xff);
+}
+
+// The Internet checksum of an ICMP message, stored big-endian at bytes 2 and 3.
+void StoreChecksum(unsigned char* message, std::size_t length) {
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i + 1 < length; i += 2)
-        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+        sum += static_cast<std::uint32_t>(message[i] << 8 | message[i + 1]);
     if (length % 2)
-        sum += static_cast<std::uint32_t>(data[length - 1] << 8);
+        sum += static_cast<std::uint32_t>(message[length - 1] << 8);
     while (sum >> 16)
         sum = (sum & 0xffff) + (sum >> 16);
-    return htons(static_cast<std::uint16_t>(~sum & 0xffff));
+    StoreWord(message + 2, static_cast<std::uint16_t>(~sum & 0xffff));
+}
+
+std::uint16_t Word(const unsigned char* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 sockaddr_in Target(std::uint32_t address, std::uint16_t port) {
@@ -67,14 +77,14 @@ TOutcome IcmpEcho(std::uint32_t address, bool raw, TClock::time_point deadline) 
 
     const std::uint16_t identifier = static_cast<std::uint16_t>(::getpid());
     const std::uint16_t sequence = static_cast<std::uint16_t>(gSequence.fetch_add(1) + 1);
-    icmphdr request{};
-    request.type = ICMP_ECHO;
-    request.un.echo.id = htons(identifier);
-    request.un.echo.sequence = htons(sequence);
-    request.checksum = Checksum(reinterpret_cast<const unsigned char*>(&request), sizeof request);
+    // Type, code, checksum, identifier, sequence; no payload.
+    unsigned char request[EchoHeaderSize] = {ICMP_ECHO};
+    StoreWord(request + 4, identifier);
+    StoreWord(request + 6, sequence);
+    StoreChecksum(request, sizeof request);
 
     const sockaddr_in target = Target(address, 0);
-    if (::sendto(socket.Get(), &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&target),
+    if (::sendto(socket.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&target),
                  sizeof target) < 0)
         return IsPermissionRefusal(errno) && !raw ? TOutcome::NotPermitted : TOutcome::NoReply;
 
@@ -100,13 +110,12 @@ TOutcome IcmpEcho(std::uint32_t address, bool raw, TClock::time_point deadline) 
                 if (from.sin_addr.s_addr != address)
                     continue;
             }
-            if (static_cast<std::size_t>(got) < offset + sizeof(icmphdr))
+            if (static_cast<std::size_t>(got) < offset + EchoHeaderSize)
                 continue;
-            icmphdr answer;
-            std::memcpy(&answer, reply + offset, sizeof answer);
-            if (answer.type != ICMP_ECHOREPLY || ntohs(answer.un.echo.sequence) != sequence)
+            const unsigned char* answer = reply + offset;
+            if (answer[0] != ICMP_ECHOREPLY || Word(answer + 6) != sequence)
                 continue;
-            if (raw && ntohs(answer.un.echo.id) != identifier)
+            if (raw && Word(answer + 4) != identifier)
                 continue;
             return TOutcome::Reply;
         }
