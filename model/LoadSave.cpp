@@ -150,9 +150,12 @@ bool IsMissing(const QString& fileName) {
 void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* bounds) {
     const QRect form = bounds ? bounds->FormBounds() : kDefaultFormBounds;
     const QByteArray bytes = UnicodeToCp1252(ProjectText(registry, form), '?');
-    // The previous file is replaced only once the new text is completely on disk.
+    // The previous file is replaced only once the new text is completely on disk. Unbuffered:
+    // a short write must show here, since commit() does not notice one in its final flush and
+    // would put a truncated file in place of the old one.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
+        !file.commit())
         throw EFileError(QStringLiteral("Cannot create file ") + fileName);
 }
 
