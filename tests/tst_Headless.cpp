@@ -1,0 +1,121 @@
+// fadelink-headless run as a program against simulated amplifiers on 127.0.13.x:80.
+#include "model/LoadSave.h"
+#include "support/ModelFixture.h"
+#include "tools/ampsim/AmpRack.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+const QString kProgram = QStringLiteral(FADELINK_BUILD_DIR "/app/fadelink-headless");
+
+QByteArray ReadAll(const QString& name) {
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class TestHeadless : public QObject {
+    Q_OBJECT
+private slots:
+    void runsAProjectAndSavesItUnchanged();
+    void loadErrorExitsWithTheMessage();
+    void usageErrorsAndVersion();
+};
+
+void TestHeadless::runsAProjectAndSavesItUnchanged() {
+    TAmpRack rack;
+    TAmpSim& front = rack.Add(TAmpConfig::At("127.0.13.1"));
+    TAmpConfig kv20 = TAmpConfig::At("127.0.13.2");
+    kv20.State.Model = "KV-20";
+    TAmpSim& side = rack.Add(kv20);
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+
+    QTemporaryDir dir;
+    const QString project = dir.filePath("show.pac");
+    {
+        TModelFixture f;
+        f.Registry->SetVolume(-6);
+        TGroup* main = f.AddGroup("MAIN", "Main & PA");
+        main->SetVolume_A(-10);
+        main->SetVolume_B(-12.5);
+        main->SetSensitivity_A(-1);
+        main->SetSensitivity_B(-2);
+        main->SetLimiter_A(150);
+        main->SetLimiter_B(120);
+        new TDevice(main, "127.0.13.1", "Front 'L'", "FRL01", false, true);
+        TGroup* side = f.AddGroup("SIDE", "Side");
+        side->SetVolume_A(-20);
+        side->SetLimiter_A(160); // above the KV-20's maximum
+        side->Mute = true;
+        new TDevice(side, "127.0.13.2", "Side", "SID01");
+        SaveProject(*f.Registry, project, nullptr);
+    }
+
+    QProcess run;
+    run.start(kProgram, {project, "--for", "3", "--save", dir.filePath("out.pac")});
+    QVERIFY(run.waitForFinished(20000));
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), 0);
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    QVERIFY2(out.contains(QRegularExpression(R"(^\S+ MAIN FRL01 127\.0\.13\.1 online$)",
+                                             QRegularExpression::MultilineOption)),
+             qPrintable(out));
+    QVERIFY2(out.contains(QRegularExpression(R"(^\S+ SIDE SID01 127\.0\.13\.2 online$)",
+                                             QRegularExpression::MultilineOption)),
+             qPrintable(out));
+
+    const TAmpState f = front.State();
+    QCOMPARE(f.DeviceName, QByteArray("FRL01"));
+    QCOMPARE(f.GroupName, QByteArray("MAIN "));
+    QCOMPARE(int(f.Settings[0]), LevelCode(-16)); // with the global offset
+    QCOMPARE(int(f.Settings[1]), LevelCode(-18.5));
+    QCOMPARE(int(f.Settings[2]), LevelCode(-1));
+    QCOMPARE(int(f.Settings[3]), LevelCode(-2));
+    QCOMPARE(int(f.Settings[4]), 150);
+    QCOMPARE(int(f.Settings[5]), 120);
+    QVERIFY(!f.MuteA);
+    QVERIFY(f.MuteB);
+    const TAmpState s = side.State();
+    QCOMPARE(s.GroupName, QByteArray("SIDE "));
+    QVERIFY(s.MuteA && s.MuteB); // the group mute
+    QVERIFY(int(s.Settings[4]) <= 160);
+    // A channel loaded muted is never sent an unmute.
+    QVERIFY(!front.RequestPaths().contains("/mute_b_off.html"));
+    QVERIFY(!side.RequestPaths().contains("/mute_a_off.html"));
+
+    QCOMPARE(ReadAll(dir.filePath("out.pac")), ReadAll(project));
+}
+
+void TestHeadless::loadErrorExitsWithTheMessage() {
+    QTemporaryDir dir;
+    const QString project = dir.filePath("bad.pac");
+    QFile f(project);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("<Groups Mute='maybe' Volume='0'>\r\n</Groups>\r\n");
+    f.close();
+    QProcess run;
+    run.start(kProgram, {project, "--for", "1"});
+    QVERIFY(run.waitForFinished(20000));
+    QCOMPARE(run.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(run.readAllStandardError()).trimmed(),
+             QStringLiteral("String->Boolean conversion error! 'maybe' is not a valid boolean value!"));
+}
+
+void TestHeadless::usageErrorsAndVersion() {
+    QProcess run;
+    run.start(kProgram, {"--version"});
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitCode(), 0);
+    QVERIFY(run.readAllStandardOutput().contains("4.0"));
+    run.start(kProgram, {});
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitCode(), 2);
+    run.start(kProgram, {"a.pac", "--for", "soon"});
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitCode(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_Headless.moc"
