@@ -5,10 +5,11 @@
 
 // The HTTP/1.0 GET that amplifiers understand. `url` is host[:port] followed by the path, with no
 // scheme ("127.0.0.5/zyl.zyl", "127.0.0.5:8080/name=AB C "); the port is 80 when absent.
-// One connection per request. On success the body replaces `buffer` and the result is true; on
-// failure `buffer` is left untouched. Bodies over MaxHttpBody bytes are failures. Each wait lasts
-// at most HttpWaitMs; the exchange is abandoned within about 100 ms when the calling poll thread
-// is asked to stop. Under the loopback guard an address outside 127.0.0.0/8 fails at once.
+// One connection per request; the Host header carries the host part as given, ":port" included.
+// On success the body replaces `buffer` and the result is true; on failure `buffer` is left
+// untouched. Bodies over MaxHttpBody bytes are failures. Each wait lasts at most HttpWaitMs; the
+// exchange is abandoned within about 100 ms when the calling poll thread is asked to stop. Under the
+// loopback guard a host outside 127.0.0.0/8, or one that needs a look-up, fails at once.
 bool HttpGet(const QString& url, QByteArray& buffer);
 
 constexpr int MaxHttpBody = 1024 * 1024;
