@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+class TDevice;
+
+// The diagram window: the six 100-minute history graphs, the firmware versions and the serial
+// number of the device that the device panel shows. Created once at program start and hidden,
+// never destroyed, when closed; it redraws every second, visible or not, and whenever it is
+// activated. Stays above the other windows.
+class TForm4 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm4(QWidget* parent = nullptr);
+
+    // The device to draw: the device panel passes the device it shows, or nullptr when it shows
+    // none, whenever that changes. The link is weak: a device destroyed meanwhile counts as none.
+    void SetDevice(TDevice* device);
+    TDevice* Device() const;
+
+    // The device panel's DIAGRAM button: SetDevice, then show, raise and activate the window and
+    // redraw at once (also when the window manager withholds the activation).
+    void ShowDiagram(TDevice* device);
+
+    // Redraws the graphs and sets the value labels from the device's status block. Without a
+    // device nothing changes: the window keeps what it shows.
+    void Refresh();
+
+    QLabel* Image1;  // the visible picture
+    QLabel* Image2;  // the clean background, hidden
+    QLabel* Label21; // captions
+    QLabel* Label38;
+    QLabel* Label101;
+    QLabel* Label102;
+    QLabel* Label42;
+    QLabel* PD_Main_SW_Version; // values, "?????" until the first refresh
+    QLabel* PD_PSU_SW_Version;
+    QLabel* PD_Webserver_SW_version;
+    QLabel* PD_DDS_SW_Version;
+    QLabel* PD_Serial_Number;
+    QTimer* Timer1;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormActivate();
+    void Timer1Timer();
+    void CenterOverMainWindow();
+
+    QPointer<TDevice> FDevice;
+    bool FPlaced = false;
+};
