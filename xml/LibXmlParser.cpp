@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 
 // Project files are a few kilobytes; anything this large is not one, and reading on would only
@@ -197,13 +199,11 @@ void XmlReader::ReadProcessingInstruction(qsizetype begin) {
         return;
     QList<TAttribute> pseudoAttributes;
     ReadAttributes(afterName, end, pseudoAttributes);
-    for (const TAttribute& a : pseudoAttributes)
-        if (a.Name == "encoding") {
-            if (a.Value.compare("UTF-8", Qt::CaseInsensitive) == 0)
-                FUtf8Values = true;
-            return;
-        }
-    FUtf8Values = true; // a declaration without an encoding means UTF-8
+    const auto encoding = std::find_if(pseudoAttributes.cbegin(), pseudoAttributes.cend(),
+                                       [](const TAttribute& a) { return a.Name == "encoding"; });
+    // A declaration that names no encoding declares UTF-8.
+    if (encoding == pseudoAttributes.cend() || encoding->Value.compare("UTF-8", Qt::CaseInsensitive) == 0)
+        FUtf8Values = true;
 }
 
 void XmlReader::ReadEndTag(qsizetype begin) {
@@ -298,9 +298,8 @@ QByteArray XmlReader::ProcessValue(QByteArrayView raw) const {
         out.append(c);
         ++i;
     }
-    for (char& ch : out)
-        if (ch == '\t' || ch == '\r' || ch == '\n')
-            ch = ' ';
+    std::replace_if(
+        out.begin(), out.end(), [](char ch) { return IsBlank(ch); }, ' ');
     if (FUtf8Values)
         return UnicodeToCp1252(QString::fromUtf8(out), '\xBF');
     return out;
@@ -315,8 +314,7 @@ QString XmlReader::Name() const {
 }
 
 QString XmlReader::Attribute(const QString& name) const {
-    for (const TAttribute& a : FAttributes)
-        if (Cp1252ToUnicode(a.Name) == name)
-            return Cp1252ToUnicode(a.Value);
-    return QString();
+    const auto found = std::find_if(FAttributes.cbegin(), FAttributes.cend(),
+                                    [&name](const TAttribute& a) { return Cp1252ToUnicode(a.Name) == name; });
+    return found == FAttributes.cend() ? QString() : Cp1252ToUnicode(found->Value);
 }
