@@ -1,0 +1,29 @@
+#pragma once
+
+#include "ui/NameDialog.h"
+
+class QLineEdit;
+class QPushButton;
+
+// The modal dialog that collects a group's long and short name for "add new group" and "edit
+// group". The caller fills it through ShowGroupNameDialog and, after OK, reads the two fields.
+class TGroupNameForm : public TNameDialog {
+    Q_OBJECT
+public:
+    explicit TGroupNameForm(QWidget* parent = nullptr);
+
+    // Puts the names into the fields and shows the dialog modally: QDialog::Accepted after an OK
+    // with a valid short name, QDialog::Rejected after Cancel or closing the window.
+    int ShowGroupNameDialog(const QString& longName, const QString& shortName);
+
+    QLineEdit* GroupLongName;
+    QLineEdit* GroupShortName;
+    QPushButton* ButtonOK;
+    QPushButton* ButtonCancel;
+
+private:
+    void ButtonOKClick();
+    void ButtonCancelClick();
+    void GroupLongNameReturnPressed();
+    void GroupShortNameReturnPressed();
+};
