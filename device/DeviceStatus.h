@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "xml/Cp1252.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -31,7 +33,8 @@ template <std::size_t N> struct TStatusText {
             ++n;
         return QByteArray(Chars, int(n));
     }
-    QString Text() const { return QString::fromLatin1(Bytes()); }
+    // Amplifiers send 8-bit text in the same code page as project files.
+    QString Text() const { return Cp1252ToUnicode(Bytes()); }
     // Copies up to N bytes and fills the rest of the width with NUL.
     void Set(const QByteArray& text) {
         for (std::size_t i = 0; i < N; ++i)
