@@ -1,0 +1,175 @@
+#include "ui/MuteFrameUnit.h"
+
+#include "device/DeviceUnit.h"
+#include "model/FindIPUnit.h"
+#include "model/GroupUnit.h"
+#include "model/GroupsUnit.h"
+#include "ui/CellGrid.h"
+
+#include <QPainter>
+#include <QTimer>
+
+#include <utility>
+
+namespace {
+enum TMuteColumn { colName = 0, colChA = 1, colChB = 2, colGroup = 3, colGlobal = 4, colCount = 5 };
+
+const QColor kMutedColour(128, 0, 0);
+const QColor kOpenColour(0, 128, 0);
+
+QChar FlagLetter(bool on) {
+    return on ? QLatin1Char('M') : QLatin1Char('U');
+}
+
+enum TFlagBit { flagChA = 1, flagChB = 2, flagGroup = 4, flagGlobal = 8 };
+const std::pair<int, int> kFlagColumns[] = {
+    {colChA, flagChA}, {colChB, flagChB}, {colGroup, flagGroup}, {colGlobal, flagGlobal}};
+
+// Whether `current` differs from `kept`. Either way `kept` then shares the data of `current`,
+// so that the next comparison of an unchanged text compares pointers only.
+bool TextChanged(QString& kept, const QString& current) {
+    if (kept.constData() == current.constData() && kept.size() == current.size())
+        return false;
+    const bool changed = kept != current;
+    kept = current;
+    return changed;
+}
+} // namespace
+
+TMuteFrame::TMuteFrame(QWidget* owner)
+    : QWidget(owner), MuteGrid(new TCellGrid(this)), Timer1(new QTimer(this)) {
+    MuteGrid->SetColCount(colCount);
+    MuteGrid->SetColWidth(64);
+    MuteGrid->SetRowHeight(24);
+    MuteGrid->SetGridLineWidth(1);
+    MuteGrid->move(0, 0);
+    MuteGrid->OnDrawCell = [this](QPainter& painter, int col, int row, const QRect& rect) {
+        return MuteGridDrawCell(painter, col, row, rect);
+    };
+    connect(MuteGrid, &TCellGrid::DblClick, this, &TMuteFrame::MuteGridDblClick);
+    RefreshGrid();
+
+    connect(Timer1, &QTimer::timeout, this, &TMuteFrame::Timer1Timer);
+    Timer1->start(RefreshIntervalMs);
+}
+
+void TMuteFrame::Timer1Timer() {
+    RefreshGrid();
+}
+
+void TMuteFrame::SetFlagCell(int col, int row, bool on, const QString& groupName) {
+    QString text;
+    text.reserve(groupName.size() + 1);
+    text.append(FlagLetter(on)).append(groupName);
+    MuteGrid->SetCell(col, row, text);
+}
+
+void TMuteFrame::RefreshGrid() {
+    static const QString kHeaders[colCount] = {QString(), QStringLiteral("Ch A"), QStringLiteral("Ch B"),
+                                               QStringLiteral("Group"), QStringLiteral("Global")};
+    for (int col = colChA; col < colCount; ++col)
+        MuteGrid->SetCell(col, 0, kHeaders[col]);
+
+    // The registry is looked up afresh on every rebuild: New and Open replace it.
+    const TGroups* registry = CurrentRegistry();
+    int devices = 0;
+    if (registry)
+        for (const TGroup* group : registry->Groups())
+            devices += group->DeviceCount();
+    MuteGrid->SetRowCount(devices + 1);
+    FRows.resize(size_t(devices) + 1);
+
+    if (registry) {
+        const int globalFlag = registry->Mute() ? flagGlobal : 0;
+        int row = 1;
+        for (int g = 0; g < registry->GroupCount(); ++g) {
+            const TGroup* group = registry->Group(g);
+            const QString& groupName = group->ShortName();
+            const int groupFlag = (group->Mute ? flagGroup : 0) | globalFlag;
+            for (const TDevice* device : group->Devices()) {
+                const int flags =
+                    groupFlag | (device->Mute_CHA ? flagChA : 0) | (device->Mute_CHB ? flagChB : 0);
+                TRowSource& source = FRows[size_t(row)];
+                const bool fresh = source.Flags < 0;
+                const int changed = flags ^ source.Flags;
+                const bool groupMoved = g != source.Group;
+                const bool nameChanged = TextChanged(source.Name, device->ShortName()) || fresh;
+                const bool groupNameChanged = TextChanged(source.GroupName, groupName) || fresh;
+                if (changed != 0 || groupMoved || nameChanged || groupNameChanged) {
+                    source.Group = g;
+                    source.Flags = flags;
+                    if (nameChanged)
+                        MuteGrid->SetCell(colName, row, source.Name);
+                    for (const auto& [col, bit] : kFlagColumns)
+                        if (groupNameChanged || (changed & bit))
+                            SetFlagCell(col, row, flags & bit, groupName);
+                    // The join with the neighbours depends on the group, not only on the text.
+                    if (groupMoved)
+                        MuteGrid->UpdateCell(colGroup, row);
+                }
+                ++row;
+            }
+        }
+    }
+
+    MuteGrid->SetFixedCols(1);
+    // Refused while the header is the only row; it then stays an ordinary row without colours.
+    MuteGrid->SetFixedRows(1);
+}
+
+bool TMuteFrame::MuteGridDrawCell(QPainter& painter, int col, int row, const QRect& rect) {
+    if (col == colName || row == 0)
+        return false;
+    const QString& text = MuteGrid->Cell(col, row);
+    const QColor& fill = text.startsWith(QLatin1Char('M')) ? kMutedColour : kOpenColour;
+    const int line = MuteGrid->GridLineWidth();
+    const bool lastRow = row + 1 >= MuteGrid->RowCount();
+    // The line below a cell takes its colour where the cell below belongs to the same block:
+    // the same group in the same state, or anywhere in the one global column.
+    bool joinBelow = false;
+    if (col == colGroup && !lastRow)
+        joinBelow = text == MuteGrid->Cell(col, row + 1) && size_t(row + 1) < FRows.size() &&
+                    FRows[size_t(row)].Group == FRows[size_t(row + 1)].Group;
+    else if (col == colGlobal && !lastRow)
+        joinBelow = true;
+    if (joinBelow && line > 0)
+        painter.fillRect(QRect(rect.left(), rect.bottom() + 1, rect.width(), line), fill);
+    // Colour only: the text is for comparing, not for reading.
+    painter.fillRect(rect, fill);
+    return true;
+}
+
+void TMuteFrame::MuteGridDblClick() {
+    const int col = MuteGrid->Col();
+    const int row = MuteGrid->Row();
+    TGroups* registry = CurrentRegistry();
+    if (!registry || row < 1)
+        return;
+    // Nothing is sent from here: each device's next reconciliation compares the flags with
+    // what its amplifier reports.
+    int first = 1;
+    for (TGroup* group : registry->Groups()) {
+        const int index = row - first;
+        first += group->DeviceCount();
+        if (index >= group->DeviceCount())
+            continue;
+        TDevice* device = group->Device(index);
+        switch (col) {
+        case colChA:
+            device->Mute_CHA = !device->Mute_CHA;
+            break;
+        case colChB:
+            device->Mute_CHB = !device->Mute_CHB;
+            break;
+        case colGroup:
+            group->Mute = !group->Mute;
+            break;
+        case colGlobal:
+            registry->SetMute(!registry->Mute());
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QWidget>
+
+#include <vector>
+
+class QPainter;
+class QTimer;
+class TCellGrid;
+
+// The mute matrix: one row per amplifier of the current project (groups in registry order,
+// devices in member order) with its short name and the four flags that decide whether its
+// channels are muted: its own channel A and B mutes, its group's mute and the global mute.
+// A double click inverts the flag of the cell; the devices' periodic reconciliation takes it to
+// the amplifiers. The grid is rebuilt from the model every 50 ms, also while hidden.
+class TMuteFrame : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int RefreshIntervalMs = 50;
+
+    explicit TMuteFrame(QWidget* owner = nullptr);
+
+    TCellGrid* MuteGrid;
+    QTimer* Timer1;
+
+    // Rewrites every cell from the current registry. Cells whose text is unchanged are left
+    // alone, so a rebuild of an unchanged project allocates nothing and repaints nothing.
+    void RefreshGrid();
+
+    void Timer1Timer();
+    // Paints a device's flag cell, and the line below it where its block continues; leaves the
+    // header row and the name column to the grid.
+    bool MuteGridDrawCell(QPainter& painter, int col, int row, const QRect& rect);
+    void MuteGridDblClick();
+
+private:
+    // What a device row was last built from. The texts share the model's data, so an unchanged
+    // name is recognised by its data pointer without reading the characters.
+    struct TRowSource {
+        QString Name;
+        QString GroupName;
+        int Group = -1; // position of the group in the registry
+        int Flags = -1; // the four flags as bits, -1 before the first build
+    };
+    void SetFlagCell(int col, int row, bool on, const QString& groupName);
+
+    // Per grid row (row 0 unused). The "Group" column joins the cells of one group only, also
+    // when two groups share a short name.
+    std::vector<TRowSource> FRows;
+};
