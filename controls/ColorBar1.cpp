@@ -15,11 +15,14 @@ QColor Dimmed(const QColor& color) {
 }
 
 // The integer arithmetic is done in 64 bits so that no Position overflows when scaled by 100.
+// A segment is lit up to the position's share of the full scale. (Comparing the raw position with
+// the segment's percentage as well would cut every bar whose full scale is below 100, such as a
+// 35 A current meter, to position per cent of its length.)
 bool SegmentIsDark(qint64 pct, qint64 position, qint64 maxValue) {
     if (maxValue <= 0) {
         return true;
     }
-    return (position < maxValue && pct > position * 100 / maxValue) || position < pct || position == 0;
+    return (position < maxValue && pct > position * 100 / maxValue) || position == 0;
 }
 
 } // namespace

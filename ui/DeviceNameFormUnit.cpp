@@ -137,8 +137,10 @@ TDeviceNameForm::TDeviceNameForm(QWidget* parent)
 }
 
 int TDeviceNameForm::ShowDeviceNameDialog(const QString& ipAddress, const QString& longName,
-                                          const QString& shortName) {
-    FInitialIPAddress = ipAddress;
+                                          const QString& shortName, bool newDevice) {
+    // A new device has no address of its own to exempt: its starting address, if another device
+    // holds it, is refused like any other.
+    FInitialIPAddress = newDevice ? QString() : ipAddress;
     SetIPAddressText(ipAddress);
     DeviceLongName->setText(longName);
     DeviceShortName->setText(shortName);

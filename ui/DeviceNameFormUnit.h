@@ -20,7 +20,10 @@ public:
     // Keeps the address text as InitialIPAddress, sets the address fields from it, puts the
     // names into their fields and shows the dialog modally: QDialog::Accepted after an OK with a
     // free address and a valid short name, QDialog::Rejected after Cancel or closing the window.
-    int ShowDeviceNameDialog(const QString& ipAddress, const QString& longName, const QString& shortName);
+    // `newDevice`: the dialog is for a device still to be created, so no address is its own and
+    // a starting address already in use is refused too.
+    int ShowDeviceNameDialog(const QString& ipAddress, const QString& longName, const QString& shortName,
+                             bool newDevice = false);
 
     // The four address fields' values joined by ".", such as "192.168.1.5".
     QString GetIPAddressText() const;

@@ -1,0 +1,401 @@
+#include "app/Fadelink2.h"
+
+#include "app/GroupDeviceTree.h"
+#include "controls/PotmeterComponent.h"
+#include "device/DeviceUnit.h"
+#include "model/Errors.h"
+#include "model/FindIPUnit.h"
+#include "model/GroupUnit.h"
+#include "model/GroupsUnit.h"
+#include "model/Utils.h"
+#include "ui/AboutBox.h"
+#include "ui/DeviceFrameUnit.h"
+#include "ui/DeviceNameFormUnit.h"
+#include "ui/Forms.h"
+#include "ui/GroupFrameUnit.h"
+#include "ui/GroupNameFormUnit.h"
+#include "ui/MuteFormUnit.h"
+#include "ui/SearchFormUnit.h"
+
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+const QString kCaption = QStringLiteral("ZYL Fadelink v4.0");
+const QString kFilter = QStringLiteral("ZYL Fadelink v2.x (*.pac)");
+constexpr int kGroupPanelMinimum = 300;
+
+QFrame* BorderPanel(QWidget* parent) {
+    auto* panel = new QFrame(parent);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Raised);
+    panel->setLineWidth(2);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(0);
+    return panel;
+}
+
+// The window's menus and panels repaint often; the splitter handles are the shadow colour.
+void StyleSplitter(QSplitter* splitter) {
+    splitter->setHandleWidth(4);
+    splitter->setChildrenCollapsible(false);
+    splitter->setStyleSheet(QStringLiteral("QSplitter::handle { background: palette(dark); }"));
+}
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(kCaption);
+    BuildMenus();
+    BuildLayout();
+    FormCreate();
+    setGeometry(190, 105, 1475, 901);
+}
+
+TForm1::~TForm1() {
+    Timer1->stop();
+    DestroyRegistry();
+}
+
+void TForm1::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+    New1 = file->addAction(QStringLiteral("New"), this, [this] { RunCommand([this] { New1Click(); }); });
+    Open1 = file->addAction(QStringLiteral("Open..."), this, [this] { RunCommand([this] { Open1Click(); }); });
+    Save1 = file->addAction(QStringLiteral("Save"), this, [this] { RunCommand([this] { Save1Click(); }); });
+    Save1->setEnabled(false);
+    Saveas1 = file->addAction(QStringLiteral("Save as..."), this,
+                              [this] { RunCommand([this] { Saveas1Click(); }); });
+    file->addSeparator();
+    N3 = file->addAction(QStringLiteral("Exit"), this, [this] { N3Click(); });
+    Search1 = menuBar()->addAction(QStringLiteral("Search..."), this, [this] { Search1Click(); });
+    Mute1 = menuBar()->addAction(QStringLiteral("Mute"), this, [this] { Mute1Click(); });
+    About1 = menuBar()->addAction(QStringLiteral("About"), this, [this] { About1Click(); });
+
+    TreePopup = new QMenu(this);
+    AddNewGroup1 = TreePopup->addAction(QStringLiteral("Add New Group "), this,
+                                        [this] { RunCommand([this] { AddNewGroup1Click(); }); });
+    EditGroup1 = TreePopup->addAction(QStringLiteral("Edit Group"), this,
+                                      [this] { RunCommand([this] { EditGroup1Click(); }); });
+    DeleteGroup1 = TreePopup->addAction(QStringLiteral("Delete Group"), this,
+                                        [this] { RunCommand([this] { DeleteGroup1Click(); }); });
+    TreePopup->addSeparator();
+    AddDevice1 = TreePopup->addAction(QStringLiteral("Add Device"), this,
+                                      [this] { RunCommand([this] { AddDevice1Click(); }); });
+    EditDevice1 = TreePopup->addAction(QStringLiteral("Edit Device"), this,
+                                       [this] { RunCommand([this] { EditDevice1Click(); }); });
+    DeleteDevice1 = TreePopup->addAction(QStringLiteral("Delete Device"), this,
+                                         [this] { RunCommand([this] { DeleteDevice1Click(); }); });
+}
+
+void TForm1::BuildLayout() {
+    auto* central = new QWidget(this);
+    auto* row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    auto* outer = new QSplitter(Qt::Horizontal, central);
+    StyleSplitter(outer);
+    QFrame* treePanel = BorderPanel(outer);
+    GroupDeviceTree = new TGroupDeviceTree(treePanel);
+    treePanel->layout()->addWidget(GroupDeviceTree);
+    DeviceTreeStatusImages = new TTreeStateImages(this);
+    GroupDeviceTree->setModel(DeviceTreeStatusImages);
+
+    CentreSplitter = new QSplitter(Qt::Vertical, outer);
+    StyleSplitter(CentreSplitter);
+    GroupPanel = BorderPanel(CentreSplitter);
+    GroupPanel->setMinimumHeight(kGroupPanelMinimum); // never lower than 300
+    DevicePanel = BorderPanel(CentreSplitter);
+    CentreSplitter->addWidget(GroupPanel);
+    CentreSplitter->addWidget(DevicePanel);
+    CentreSplitter->setStretchFactor(0, 0);
+    CentreSplitter->setStretchFactor(1, 1);
+    CentreSplitter->setSizes({312, 901 - 312});
+
+    outer->addWidget(treePanel);
+    outer->addWidget(CentreSplitter);
+    outer->setStretchFactor(0, 0);
+    outer->setStretchFactor(1, 1);
+    outer->setSizes({225, 1475 - 225 - 108});
+    row->addWidget(outer, 1);
+
+    row->addSpacing(20);
+    VolumeBox = new QGroupBox(QStringLiteral("Volume "), central);
+    VolumeBox->setFixedWidth(88);
+    auto* volume = new QVBoxLayout(VolumeBox);
+    volume->setContentsMargins(8, 0, 8, 0);
+    volume->setSpacing(0);
+    volume->addSpacing(49);
+    GlobalVolumeX = new TFcRPotmeter(VolumeBox);
+    GlobalVolumeX->SetValueA(96);
+    GlobalVolumeX->SetValueB(-96);
+    GlobalVolumeX->SetStep(0.5);
+    GlobalVolumeX->SetInternalValue(0.5);
+    volume->addWidget(GlobalVolumeX, 1);
+    Panel8 = new QLabel(QStringLiteral("0dB"), VolumeBox);
+    Panel8->setFixedHeight(25);
+    Panel8->setAlignment(Qt::AlignCenter);
+    Panel8->setFrameShape(QFrame::Panel);
+    Panel8->setFrameShadow(QFrame::Sunken);
+    volume->addWidget(Panel8);
+    volume->addSpacing(74);
+    row->addWidget(VolumeBox);
+    setCentralWidget(central);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+
+    connect(GlobalVolumeX, &TFcRPotmeter::OnChange, this, [this] { GlobalVolumeXChange(); });
+    connect(GroupDeviceTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        TreePopupPopup(pos);
+        TreePopup->popup(GroupDeviceTree->viewport()->mapToGlobal(pos));
+    });
+    connect(GroupDeviceTree, &TGroupDeviceTree::DeviceDropped, this,
+            [this](TDevice* device, QObject* target) { RunCommand([=] { GroupDeviceTreeDragDrop(device, target); }); });
+}
+
+void TForm1::FormCreate() {
+    GroupFrame = new TGroupFrame(GroupPanel);
+    GroupPanel->layout()->addWidget(GroupFrame);
+    DeviceFrame = new TDeviceFrame(DevicePanel);
+    DevicePanel->layout()->addWidget(DeviceFrame);
+    CreateRegistry();
+    Timer1->start();
+}
+
+void TForm1::CreateRegistry() {
+    FGroupRegistry = std::make_unique<TGroups>(nullptr);
+    SetCurrentRegistry(FGroupRegistry.get());
+    // Windows let go of a group or device before it goes, whatever is selected.
+    connect(FGroupRegistry.get(), &TGroups::GroupDestroying, this, [this](TGroup*) { GroupFrame->SetGroup(nullptr); });
+    connect(FGroupRegistry.get(), &TGroups::DeviceDestroying, this, [this](TDevice* device) {
+        if (DeviceFrame->SelectedDevice() == device)
+            DeviceFrame->SelectDevice(nullptr);
+    });
+    DeviceTreeStatusImages->setSourceModel(FGroupRegistry->TreeNodes());
+    connect(GroupDeviceTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TForm1::GroupDeviceTreeChange, Qt::UniqueConnection);
+    GroupDeviceTreeChange();
+}
+
+void TForm1::DestroyRegistry() {
+    if (!FGroupRegistry)
+        return;
+    GroupFrame->SetGroup(nullptr);
+    DeviceFrame->SelectDevice(nullptr);
+    DeviceTreeStatusImages->setSourceModel(nullptr);
+    FGroupRegistry.reset();
+}
+
+void TForm1::RunCommand(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const EFadelinkError& e) {
+        ShowErrorMessage(this, e.Message);
+    }
+}
+
+QRect TForm1::FormBounds() const {
+    const QRect frame = frameGeometry();
+    return QRect(frame.left(), frame.top(), frame.width(), frame.height());
+}
+
+void TForm1::SetFormBounds(const QRect& bounds) {
+    const QSize decoration = frameGeometry().size() - size();
+    move(bounds.topLeft());
+    resize(std::max(1, bounds.width() - decoration.width()), std::max(1, bounds.height() - decoration.height()));
+}
+
+TGroup* TForm1::SelectedGroup() const {
+    return TGroups::NodeGroup(GroupDeviceTree->SelectedObject());
+}
+
+TDevice* TForm1::SelectedDevice() const {
+    return TGroups::NodeDevice(GroupDeviceTree->SelectedObject());
+}
+
+void TForm1::TreePopupPopup(const QPoint& viewportPos) {
+    PopupPoint = viewportPos;
+    const QModelIndex index = GroupDeviceTree->indexAt(viewportPos);
+    if (index.isValid())
+        GroupDeviceTree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    else
+        GroupDeviceTree->selectionModel()->clear();
+    GroupDeviceTreeChange();
+    QObject* node = TGroupDeviceTree::NodeObject(index);
+    const bool isGroup = TGroups::NodeGroup(node) != nullptr;
+    const bool isDevice = TGroups::NodeDevice(node) != nullptr;
+    AddNewGroup1->setEnabled(!node || isGroup);
+    EditGroup1->setEnabled(isGroup);
+    DeleteGroup1->setEnabled(isGroup);
+    AddDevice1->setEnabled(node != nullptr);
+    EditDevice1->setEnabled(isDevice);
+    DeleteDevice1->setEnabled(isDevice);
+}
+
+void TForm1::AddNewGroup1Click() {
+    if (GroupNameForm->ShowGroupNameDialog(QStringLiteral("Group Name"), QStringLiteral("GRP01")) != QDialog::Accepted)
+        return;
+    FGroupRegistry->FindOrAddGroup(GroupNameForm->GroupLongName->text(), GroupNameForm->GroupShortName->text());
+}
+
+void TForm1::EditGroup1Click() {
+    TGroup* group = SelectedGroup();
+    if (!group)
+        return;
+    if (GroupNameForm->ShowGroupNameDialog(group->LongName(), group->ShortName()) != QDialog::Accepted)
+        return;
+    group->SetLongName(GroupNameForm->GroupLongName->text());
+    group->SetShortName(GroupNameForm->GroupShortName->text());
+}
+
+void TForm1::DeleteGroup1Click() {
+    if (TGroup* group = SelectedGroup())
+        delete group;
+}
+
+void TForm1::AddDevice1Click() {
+    QObject* node = GroupDeviceTree->ObjectAt(PopupPoint);
+    if (!node)
+        return;
+    TGroup* target = TGroups::NodeGroup(node);
+    if (TDevice* device = TGroups::NodeDevice(node))
+        target = device->Group();
+    if (!target)
+        return;
+    QPointer<TGroup> guard(target);
+    if (DeviceNameForm->ShowDeviceNameDialog(QStringLiteral("192.168.1.231"), QStringLiteral("Device Name"),
+                                             QStringLiteral("DEV01"), true) != QDialog::Accepted)
+        return;
+    if (!guard)
+        return; // the group went away while the dialog was open
+    new TDevice(target, DeviceNameForm->GetIPAddressText(), DeviceNameForm->DeviceLongName->text(),
+                DeviceNameForm->DeviceShortName->text());
+}
+
+void TForm1::EditDevice1Click() {
+    QPointer<TDevice> device = SelectedDevice();
+    if (!device)
+        return;
+    if (DeviceNameForm->ShowDeviceNameDialog(device->IPAddress(), device->LongName(), device->ShortName()) !=
+        QDialog::Accepted)
+        return;
+    if (!device)
+        return;
+    device->SetIPAddress(DeviceNameForm->GetIPAddressText());
+    device->SetLongName(DeviceNameForm->DeviceLongName->text());
+    device->SetShortName(DeviceNameForm->DeviceShortName->text());
+}
+
+void TForm1::DeleteDevice1Click() {
+    if (TDevice* device = SelectedDevice())
+        delete device;
+}
+
+void TForm1::GroupDeviceTreeDragDrop(TDevice* device, QObject* target) {
+    if (!device || device != SelectedDevice() || !target)
+        return;
+    TGroup* group = TGroups::NodeGroup(target);
+    if (TDevice* onDevice = TGroups::NodeDevice(target))
+        group = onDevice->Group();
+    if (group)
+        group->AdoptDevice(device);
+}
+
+void TForm1::GroupDeviceTreeChange() {
+    QObject* node = GroupDeviceTree->SelectedObject();
+    if (TGroup* group = TGroups::NodeGroup(node)) {
+        GroupFrame->SetGroup(group);
+        DeviceFrame->SelectDevice(nullptr);
+    } else if (TDevice* device = TGroups::NodeDevice(node)) {
+        GroupFrame->SetGroup(device->Group());
+        DeviceFrame->SelectDevice(device);
+    } else {
+        GroupFrame->SetGroup(nullptr);
+        DeviceFrame->SelectDevice(nullptr);
+    }
+}
+
+void TForm1::New1Click() {
+    QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("All unsaved data lost! Are you sure?"),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    if (box.exec() != QMessageBox::Ok)
+        return;
+    DestroyRegistry();
+    CreateRegistry();
+}
+
+void TForm1::Open1Click() {
+    QFileDialog dialog(this, QString(), QFileInfo(FProjectFileName).path(), kFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("pac"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        OpenProject(dialog.selectedFiles().first());
+    GroupDeviceTree->expandAll();
+}
+
+void TForm1::OpenProject(const QString& fileName) {
+    DestroyRegistry();
+    CreateRegistry();
+    LoadProject(*FGroupRegistry, fileName, this);
+    FProjectFileName = fileName;
+    Save1->setEnabled(true);
+}
+
+void TForm1::Save1Click() {
+    SaveProject(*FGroupRegistry, FProjectFileName, this);
+}
+
+void TForm1::Saveas1Click() {
+    QFileDialog dialog(this, QString(), QFileInfo(FProjectFileName).path(), kFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("pac"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        SaveProjectAs(dialog.selectedFiles().first());
+}
+
+void TForm1::SaveProjectAs(const QString& fileName) {
+    SaveProject(*FGroupRegistry, fileName, this);
+    FProjectFileName = fileName;
+    Save1->setEnabled(true);
+}
+
+void TForm1::N3Click() {
+    close();
+}
+
+void TForm1::Search1Click() {
+    if (SearchForm)
+        SearchForm->show();
+}
+
+void TForm1::Mute1Click() {
+    if (MuteForm)
+        MuteForm->show();
+}
+
+void TForm1::About1Click() {
+    if (AboutBoxForm)
+        AboutBoxForm->show();
+}
+
+void TForm1::GlobalVolumeXChange() {
+    const double v = GlobalVolumeX->Value();
+    Panel8->setText(FloatToStr(RoundHalfEven(v * 10) / 10) + QStringLiteral("dB"));
+    FGroupRegistry->SetVolume(v);
+}
+
+void TForm1::Timer1Timer() {
+    FGroupRegistry->ReconcileAll();
+}

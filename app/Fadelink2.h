@@ -1,0 +1,112 @@
+#pragma once
+
+#include "model/LoadSave.h"
+
+#include <QMainWindow>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTimer;
+class TDevice;
+class TDeviceFrame;
+class TFcRPotmeter;
+class TGroup;
+class TGroupDeviceTree;
+class TGroupFrame;
+class TGroups;
+class TTreeStateImages;
+
+// The main window: the group/device tree on the left, the group panel above the device panel in
+// the middle, the global volume fader on the right. It owns the group registry and its 100 ms
+// tick is the only periodic driver of the traffic to the amplifiers.
+class TForm1 : public QMainWindow, public IFormBounds {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    TGroups* GroupRegistry() const { return FGroupRegistry.get(); }
+    const QString& ProjectFileName() const { return FProjectFileName; }
+
+    // Window bounds for project files: position and outer size.
+    QRect FormBounds() const override;
+    void SetFormBounds(const QRect& bounds) override;
+
+    // Runs an operator command; an error it raises ends it and is shown in the error box.
+    void RunCommand(const std::function<void()>& command);
+
+    // The handlers, public so that the program and its tests can drive them as the menus do.
+    void TreePopupPopup(const QPoint& viewportPos);
+    void AddNewGroup1Click();
+    void EditGroup1Click();
+    void DeleteGroup1Click();
+    void AddDevice1Click();
+    void EditDevice1Click();
+    void DeleteDevice1Click();
+    void GroupDeviceTreeDragDrop(TDevice* device, QObject* target);
+    void GroupDeviceTreeChange();
+    void New1Click();
+    void Open1Click();
+    void Save1Click();
+    void Saveas1Click();
+    void OpenProject(const QString& fileName);   // Open... after the dialog, with the chosen file
+    void SaveProjectAs(const QString& fileName); // Save as... after the dialog, with the chosen name
+    void N3Click();
+    void Search1Click();
+    void Mute1Click();
+    void About1Click();
+    void GlobalVolumeXChange();
+    void Timer1Timer();
+
+    // Controls, named as the program names them.
+    TGroupDeviceTree* GroupDeviceTree = nullptr;
+    TTreeStateImages* DeviceTreeStatusImages = nullptr;
+    QFrame* GroupPanel = nullptr;
+    QFrame* DevicePanel = nullptr;
+    QSplitter* CentreSplitter = nullptr;
+    TGroupFrame* GroupFrame = nullptr;
+    TDeviceFrame* DeviceFrame = nullptr;
+    QGroupBox* VolumeBox = nullptr;
+    TFcRPotmeter* GlobalVolumeX = nullptr;
+    QLabel* Panel8 = nullptr;
+    QMenu* TreePopup = nullptr;
+    QAction* AddNewGroup1 = nullptr;
+    QAction* EditGroup1 = nullptr;
+    QAction* DeleteGroup1 = nullptr;
+    QAction* AddDevice1 = nullptr;
+    QAction* EditDevice1 = nullptr;
+    QAction* DeleteDevice1 = nullptr;
+    QAction* New1 = nullptr;
+    QAction* Open1 = nullptr;
+    QAction* Save1 = nullptr;
+    QAction* Saveas1 = nullptr;
+    QAction* N3 = nullptr;
+    QAction* Search1 = nullptr;
+    QAction* Mute1 = nullptr;
+    QAction* About1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // Where the tree's pop-up menu was last called, in viewport coordinates.
+    QPoint PopupPoint;
+
+private:
+    void FormCreate();
+    void BuildMenus();
+    void BuildLayout();
+    void CreateRegistry();
+    void DestroyRegistry();
+    TGroup* SelectedGroup() const;
+    TDevice* SelectedDevice() const;
+
+    std::unique_ptr<TGroups> FGroupRegistry;
+    QString FProjectFileName;
+};

@@ -1,0 +1,415 @@
+// The main window driven offscreen: the tree's pop-up menu and its commands, drag and drop,
+// project files, the global fader, and the amplifiers following a fader end to end.
+#include "app/Fadelink2.h"
+#include "app/GroupDeviceTree.h"
+#include "controls/PotmeterComponent.h"
+#include "device/ThreadCommUnit.h"
+#include "model/FindIPUnit.h"
+#include "model/GroupUnit.h"
+#include "model/GroupsUnit.h"
+#include "tools/ampsim/AmpRack.h"
+#include "ui/DeviceFrameUnit.h"
+#include "ui/DeviceNameFormUnit.h"
+#include "ui/Forms.h"
+#include "ui/GroupFrameUnit.h"
+#include "ui/GroupNameFormUnit.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+// Acts on the next modal window (a dialog or a message box) once it is up.
+void WhenModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+        }
+    });
+    timer->start();
+}
+
+void AnswerGroupDialog(const QString& longName, const QString& shortName) {
+    WhenModal([=](QWidget* w) {
+        auto* d = qobject_cast<TGroupNameForm*>(w);
+        QVERIFY(d);
+        d->GroupLongName->setText(longName);
+        d->GroupShortName->setText(shortName);
+        d->ButtonOK->click();
+    });
+}
+
+void AnswerDeviceDialog(const QString& address, const QString& longName, const QString& shortName) {
+    WhenModal([=](QWidget* w) {
+        auto* d = qobject_cast<TDeviceNameForm*>(w);
+        QVERIFY(d);
+        d->SetIPAddressText(address);
+        d->DeviceLongName->setText(longName);
+        d->DeviceShortName->setText(shortName);
+        d->ButtonOK->click();
+    });
+}
+
+// Closes the next message box with OK and keeps its text.
+void AnswerMessage(QString* text, QMessageBox::StandardButton button = QMessageBox::Ok) {
+    WhenModal([=](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        QVERIFY(box);
+        *text = box->text();
+        box->button(button)->click();
+    });
+}
+
+QStringList TreeText(TForm1& form) {
+    QStringList lines;
+    const QStandardItemModel* m = form.GroupRegistry()->TreeNodes();
+    for (int r = 0; r < m->rowCount(); ++r) {
+        lines << m->item(r)->text();
+        for (int c = 0; c < m->item(r)->rowCount(); ++c)
+            lines << "  " + m->item(r)->child(c)->text();
+    }
+    return lines;
+}
+
+// The viewport point of a node of the tree, given its row path.
+QPoint NodePoint(TForm1& form, int groupRow, int deviceRow = -1) {
+    QAbstractItemModel* m = form.GroupDeviceTree->model();
+    QModelIndex index = m->index(groupRow, 0);
+    if (deviceRow >= 0)
+        index = m->index(deviceRow, 0, index);
+    form.GroupDeviceTree->expandAll();
+    return form.GroupDeviceTree->visualRect(index).center();
+}
+
+struct TWindowFixture {
+    TWindowFixture() {
+        TSocketThread::SetPollThreadsEnabled(false);
+        GroupNameForm = &GroupDialog;
+        DeviceNameForm = &DeviceDialog;
+        Form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&Form));
+    }
+    ~TWindowFixture() {
+        GroupNameForm = nullptr;
+        DeviceNameForm = nullptr;
+        TSocketThread::SetPollThreadsEnabled(true);
+    }
+    // The pop-up menu called at a point, then one of its commands.
+    void Popup(const QPoint& at, QAction* command) {
+        Form.TreePopupPopup(at);
+        QVERIFY(command->isEnabled());
+        command->trigger();
+    }
+    TGroupNameForm GroupDialog;
+    TDeviceNameForm DeviceDialog;
+    TForm1 Form;
+};
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void startsEmptyWithTheDesignState();
+    void popupEnablingFollowsTheNodeUnderTheMouse();
+    void groupCommands();
+    void deviceCommands();
+    void dragAndDropMovesDevicesOnly();
+    void projectFileCommands();
+    void loadErrorKeepsNameAndSaveState();
+    void globalFaderLabelAndVolume();
+    void groupPanelNeverBelow300();
+    void faderMovesTheAmplifiersEndToEnd();
+    void closingWithDevicesMidRequestIsPrompt();
+};
+
+void TestMainWindow::startsEmptyWithTheDesignState() {
+    TWindowFixture f;
+    QCOMPARE(f.Form.windowTitle(), QStringLiteral("ZYL Fadelink v4.0"));
+    QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 0);
+    QCOMPARE(CurrentRegistry(), f.Form.GroupRegistry());
+    QVERIFY(!f.Form.Save1->isEnabled());
+    QVERIFY(f.Form.ProjectFileName().isEmpty());
+    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("0dB"));
+    QCOMPARE(f.Form.GlobalVolumeX->Value(), 0.0);
+    QVERIFY(f.Form.GroupFrame->isHidden());
+    QVERIFY(f.Form.DeviceFrame->isHidden());
+    QCOMPARE(f.Form.VolumeBox->title(), QStringLiteral("Volume "));
+    QCOMPARE(f.Form.AddNewGroup1->text(), QStringLiteral("Add New Group "));
+}
+
+void TestMainWindow::popupEnablingFollowsTheNodeUnderTheMouse() {
+    TWindowFixture f;
+    TGroup* g = f.Form.GroupRegistry()->FindOrAddGroup("Hall", "HALL");
+    new TDevice(g, "192.168.1.20", "Amp", "A");
+    auto enabled = [&] {
+        return QList<bool>{f.Form.AddNewGroup1->isEnabled(), f.Form.EditGroup1->isEnabled(),
+                           f.Form.DeleteGroup1->isEnabled(), f.Form.AddDevice1->isEnabled(),
+                           f.Form.EditDevice1->isEnabled(), f.Form.DeleteDevice1->isEnabled()};
+    };
+    f.Form.TreePopupPopup(NodePoint(f.Form, 0, 0));
+    QCOMPARE(enabled(), QList<bool>({false, false, false, true, true, true}));
+    QVERIFY(f.Form.DeviceFrame->SelectedDevice() != nullptr);
+    QCOMPARE(f.Form.GroupFrame->Group(), g);
+    f.Form.TreePopupPopup(NodePoint(f.Form, 0));
+    QCOMPARE(enabled(), QList<bool>({true, true, true, true, false, false}));
+    QCOMPARE(f.Form.DeviceFrame->SelectedDevice(), nullptr);
+    f.Form.TreePopupPopup(QPoint(5, f.Form.GroupDeviceTree->viewport()->height() - 5)); // empty space
+    QCOMPARE(enabled(), QList<bool>({true, false, false, false, false, false}));
+    QVERIFY(f.Form.GroupFrame->isHidden());
+    QCOMPARE(f.Form.GroupDeviceTree->SelectedObject(), nullptr);
+}
+
+void TestMainWindow::groupCommands() {
+    TWindowFixture f;
+    AnswerGroupDialog("Main PA", "main");
+    f.Popup(QPoint(5, 5), f.Form.AddNewGroup1);
+    AnswerGroupDialog("Other", "MAIN"); // the same short name adds nothing
+    f.Popup(QPoint(5, 300), f.Form.AddNewGroup1);
+    QCOMPARE(TreeText(f.Form), QStringList({"Main PA [MAIN]"}));
+    QCOMPARE(f.Form.GroupDeviceTree->SelectedObject(), nullptr); // neither selected nor expanded
+
+    TGroup* g = f.Form.GroupRegistry()->Group(0);
+    TDevice* d = new TDevice(g, "192.168.1.20", "Amp", "A");
+    while (!d->Commands().isEmpty())
+        d->StoreResult(d->Commands().first(), false, QByteArray());
+    AnswerGroupDialog("Hall", "hall2");
+    f.Popup(NodePoint(f.Form, 0), f.Form.EditGroup1);
+    QCOMPARE(g->LongName(), QStringLiteral("Hall"));
+    QCOMPARE(g->ShortName(), QStringLiteral("HALL2"));
+    QCOMPARE(d->Commands(), QStringList({"/group=HALL2"})); // the devices are told
+
+    f.Form.TreePopupPopup(NodePoint(f.Form, 0));
+    QVERIFY(f.Form.GroupFrame->isVisible());
+    f.Form.DeleteGroup1->trigger();
+    QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 0);
+    QVERIFY(f.Form.GroupFrame->isHidden());
+    QCOMPARE(f.Form.GroupFrame->Group(), nullptr);
+}
+
+void TestMainWindow::deviceCommands() {
+    TWindowFixture f;
+    TGroup* one = f.Form.GroupRegistry()->FindOrAddGroup("One", "ONE");
+    TGroup* two = f.Form.GroupRegistry()->FindOrAddGroup("Two", "TWO");
+    new TDevice(two, "192.168.1.30", "Existing", "EX");
+
+    AnswerDeviceDialog("192.168.1.31", "Left", "lft01");
+    f.Popup(NodePoint(f.Form, 0), f.Form.AddDevice1);
+    AnswerDeviceDialog("192.168.1.32", "Right", "RGT01"); // on a device node: added to its group
+    f.Popup(NodePoint(f.Form, 1, 0), f.Form.AddDevice1);
+    QCOMPARE(TreeText(f.Form), QStringList({"One [ONE]", "  Left [LFT01]", "Two [TWO]", "  Existing [EX   ]",
+                                            "  Right [RGT01]"}));
+    QCOMPARE(one->Device(0)->IPAddress(), QStringLiteral("192.168.1.31"));
+
+    AnswerDeviceDialog("192.168.1.33", "Left edited", "L2");
+    f.Popup(NodePoint(f.Form, 0, 0), f.Form.EditDevice1);
+    QCOMPARE(one->Device(0)->IPAddress(), QStringLiteral("192.168.1.33"));
+    QCOMPARE(one->Device(0)->LongName(), QStringLiteral("Left edited"));
+    QCOMPARE(one->Device(0)->ShortName(), QStringLiteral("L2   "));
+
+    // A new device may not take the address of an existing one, its starting address included.
+    new TDevice(one, "192.168.1.231", "Default", "DEF");
+    QString refused;
+    WhenModal([&](QWidget* w) {
+        auto* d = qobject_cast<TDeviceNameForm*>(w);
+        QVERIFY(d);
+        QVERIFY(d->Label7->isVisible());
+        WhenModal([&](QWidget* box) {
+            refused = qobject_cast<QMessageBox*>(box)->text();
+            qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+            d->ButtonCancel->click();
+        });
+        d->ButtonOK->click();
+    });
+    f.Popup(NodePoint(f.Form, 0), f.Form.AddDevice1);
+    QCOMPARE(refused, QStringLiteral("This IP address is in use!"));
+    QCOMPARE(one->DeviceCount(), 2);
+
+    f.Form.TreePopupPopup(NodePoint(f.Form, 1, 1));
+    QPointer<TDevice> right = two->Device(1);
+    f.Form.DeleteDevice1->trigger();
+    QVERIFY(right.isNull());
+    QCOMPARE(two->DeviceCount(), 1);
+    // The panels follow whatever the tree selects now; never the deleted device.
+    QCOMPARE(f.Form.DeviceFrame->SelectedDevice(), TGroups::NodeDevice(f.Form.GroupDeviceTree->SelectedObject()));
+}
+
+void TestMainWindow::dragAndDropMovesDevicesOnly() {
+    TWindowFixture f;
+    TGroup* one = f.Form.GroupRegistry()->FindOrAddGroup("One", "ONE");
+    TGroup* two = f.Form.GroupRegistry()->FindOrAddGroup("Two", "TWO");
+    TDevice* a = new TDevice(one, "192.168.1.1", "A", "A");
+    TDevice* b = new TDevice(one, "192.168.1.2", "B", "B");
+    TDevice* c = new TDevice(two, "192.168.1.3", "C", "C");
+    a->SetVolume_A(-7);
+
+    f.Form.TreePopupPopup(NodePoint(f.Form, 0, 0)); // select A
+    f.Form.GroupDeviceTreeDragDrop(a, two);          // onto a group
+    QCOMPARE(two->Devices(), QList<TDevice*>({c, a}));
+    QCOMPARE(a->Volume_A(), -7.0);
+
+    f.Form.TreePopupPopup(NodePoint(f.Form, 0, 0)); // select B
+    f.Form.GroupDeviceTreeDragDrop(b, c);            // onto a device of another group
+    QCOMPARE(two->Devices(), QList<TDevice*>({c, a, b}));
+    QCOMPARE(one->DeviceCount(), 0);
+    QCOMPARE(TreeText(f.Form), QStringList({"One [ONE]", "Two [TWO]", "  C [C    ]", "  A [A    ]", "  B [B    ]"}));
+
+    // A group node cannot be dragged, and a drop without a selected device does nothing.
+    const QModelIndex groupIndex = f.Form.GroupDeviceTree->model()->index(0, 0);
+    QVERIFY(!(f.Form.GroupDeviceTree->model()->flags(groupIndex) & Qt::ItemIsDragEnabled));
+    f.Form.TreePopupPopup(NodePoint(f.Form, 0));
+    f.Form.GroupDeviceTreeDragDrop(c, one);
+    QCOMPARE(two->DeviceCount(), 3);
+}
+
+void TestMainWindow::projectFileCommands() {
+    TWindowFixture f;
+    QTemporaryDir dir;
+    f.Form.GroupRegistry()->FindOrAddGroup("One", "ONE");
+    const QString name = dir.filePath("show.pac");
+    f.Form.SaveProjectAs(name);
+    QVERIFY(f.Form.Save1->isEnabled());
+    QCOMPARE(f.Form.ProjectFileName(), name);
+
+    QString question;
+    AnswerMessage(&question);
+    f.Form.New1->trigger();
+    QCOMPARE(question, QStringLiteral("All unsaved data lost! Are you sure?"));
+    QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 0);
+    QCOMPARE(f.Form.ProjectFileName(), name); // New keeps the name
+    QVERIFY(f.Form.Save1->isEnabled());
+
+    f.Form.GroupRegistry()->FindOrAddGroup("Two", "TWO");
+    f.Form.Save1->trigger(); // writes over the file last saved
+    f.Form.OpenProject(name);
+    QCOMPARE(TreeText(f.Form), QStringList({"Two [TWO]"}));
+
+    QString cancelled;
+    AnswerMessage(&cancelled, QMessageBox::Cancel);
+    f.Form.New1->trigger();
+    QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 1);
+
+    const QString missing = dir.filePath("missing.pac");
+    f.Form.OpenProject(missing); // a file that does not exist opens as an empty project
+    QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 0);
+    QCOMPARE(f.Form.ProjectFileName(), missing);
+}
+
+void TestMainWindow::loadErrorKeepsNameAndSaveState() {
+    TWindowFixture f;
+    QTemporaryDir dir;
+    const QString good = dir.filePath("good.pac");
+    f.Form.SaveProjectAs(good);
+    const QString bad = dir.filePath("bad.pac");
+    QFile file(bad);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<Groups Mute='False' Volume='0'>\r\n"
+               "<Group LongName='Hall' ShortName='HALL' Volume_A='-10' Volume_B='x1'>\r\n");
+    file.close();
+    QString shown;
+    AnswerMessage(&shown);
+    f.Form.RunCommand([&] { f.Form.OpenProject(bad); });
+    QCOMPARE(shown, QStringLiteral("'x1' is not a valid floating point value."));
+    QCOMPARE(f.Form.ProjectFileName(), good);
+    QVERIFY(f.Form.Save1->isEnabled());
+    // What was read before the error stays, consistently in model and tree.
+    QCOMPARE(TreeText(f.Form), QStringList({"Hall [HALL]"}));
+    QCOMPARE(f.Form.GroupRegistry()->Group(0)->Volume_A(), -10.0);
+}
+
+void TestMainWindow::globalFaderLabelAndVolume() {
+    TWindowFixture f;
+    f.Form.GlobalVolumeX->SetInternalValue(0.0);
+    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("96dB"));
+    QCOMPARE(f.Form.GroupRegistry()->Volume(), 96.0);
+    f.Form.GlobalVolumeX->SetInternalValue(1.0);
+    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-96dB"));
+    f.Form.GlobalVolumeX->SetInternalValue(0.5 + 12.34 / 192);
+    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-12.3dB")); // at most one decimal
+    QVERIFY(std::abs(f.Form.GroupRegistry()->Volume() + 12.34) < 1e-9); // the value itself, not the label
+}
+
+void TestMainWindow::groupPanelNeverBelow300() {
+    TWindowFixture f;
+    f.Form.CentreSplitter->setSizes({100, 2000});
+    QVERIFY(f.Form.GroupPanel->height() >= 300);
+    f.Form.resize(800, 420);
+    QTest::qWait(20);
+    QVERIFY(f.Form.GroupPanel->height() >= 300);
+}
+
+void TestMainWindow::faderMovesTheAmplifiersEndToEnd() {
+    TAmpRack rack;
+    TAmpSim& left = rack.Add(TAmpConfig::At("127.0.17.1"));
+    TAmpSim& right = rack.Add(TAmpConfig::At("127.0.17.2"));
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    QTemporaryDir dir;
+    const QString project = dir.filePath("rack.pac");
+    {
+        TWindowFixture f; // build the project without poll threads and save it
+        TGroup* g = f.Form.GroupRegistry()->FindOrAddGroup("Main", "MAIN");
+        new TDevice(g, "127.0.17.1", "Left", "L");
+        new TDevice(g, "127.0.17.2", "Right", "R");
+        f.Form.SaveProjectAs(project);
+    }
+    TGroupNameForm groupDialog;
+    TDeviceNameForm deviceDialog;
+    GroupNameForm = &groupDialog;
+    DeviceNameForm = &deviceDialog;
+    {
+        TForm1 form;
+        form.show();
+        form.OpenProject(project);
+        form.TreePopupPopup(NodePoint(form, 0));
+        QCOMPARE(form.GroupFrame->Group(), form.GroupRegistry()->Group(0));
+        QTRY_VERIFY_WITH_TIMEOUT(left.State().DeviceName == "L    " && right.State().DeviceName == "R    ", 10000);
+        form.GroupFrame->POT_Volume_A->SetValue(-6);
+        const int code = LevelCode(-6);
+        QElapsedTimer timer;
+        timer.start();
+        QTRY_VERIFY_WITH_TIMEOUT(left.State().Settings[0] == code && right.State().Settings[0] == code, 10000);
+        qInfo("both amplifiers held the new level %lld ms after the fader moved", timer.elapsed());
+    }
+    GroupNameForm = nullptr;
+    DeviceNameForm = nullptr;
+    QVERIFY(TSocketThread::WaitForAllThreads(2000));
+}
+
+void TestMainWindow::closingWithDevicesMidRequestIsPrompt() {
+    TAmpRack rack;
+    TAmpFaults silent;
+    silent.NeverAnswer = true;
+    for (int i = 0; i < 20; ++i)
+        rack.Add(TAmpConfig::At(QStringLiteral("127.0.17.%1").arg(100 + i))).SetFaults(silent);
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    TGroup* g = form->GroupRegistry()->FindOrAddGroup("G", "G");
+    for (int i = 0; i < 20; ++i)
+        new TDevice(g, QStringLiteral("127.0.17.%1").arg(100 + i), "A", "A");
+    QTRY_VERIFY_WITH_TIMEOUT(rack.Amp(19).RequestCount() > 0 && rack.Amp(0).RequestCount() > 0, 10000);
+    QElapsedTimer timer;
+    timer.start();
+    form->close();
+    form.reset();
+    const bool allGone = TSocketThread::WaitForAllThreads(1000);
+    qInfo("window closed and every poll thread gone in %lld ms", timer.elapsed());
+    QVERIFY2(allGone, "closing the window must end every poll thread within a second");
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_MainWindow.moc"
