@@ -125,7 +125,14 @@ TSearchForm::TSearchForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Win
     RefreshEndAddress();
 }
 
-TSearchForm::~TSearchForm() = default;
+TSearchForm::~TSearchForm() {
+    // The fields outlive this part of the window while the base class deletes its children, and
+    // the focused one still reports losing the focus: nothing may call back into it by then.
+    for (QLineEdit* field : AddressFields()) {
+        static_cast<TAddressEdit*>(field)->OnExit = nullptr;
+        field->disconnect(this);
+    }
+}
 
 void TSearchForm::BuildLayout() {
     const QFont fixed = FixedPitchFont();
