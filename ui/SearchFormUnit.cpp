@@ -3,6 +3,7 @@
 #include "device/DeviceStatus.h"
 #include "device/DeviceUnit.h"
 #include "device/HttpGet.h"
+#include "device/StopToken.h"
 #include "device/pingunit.h"
 #include "model/Errors.h"
 #include "model/FindIPUnit.h"
@@ -27,7 +28,12 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
 
 namespace {
 constexpr int kRowHeight = 15;
@@ -331,15 +337,50 @@ void TSearchForm::SetSearching(bool on) {
     Button2->setEnabled(!on);
 }
 
+namespace {
+// The probe and the status request of one address. They run on a helper thread while the window
+// keeps processing its events, so that an amplifier slow to answer never freezes the program, and
+// `stop` abandons them within about 100 ms.
+struct TStatusFetch {
+    std::atomic<bool> Stop{false};
+    std::atomic<bool> Done{false};
+    bool Fetched = false;
+    QByteArray Body;
+};
+
+// Returns the fetched body, or nothing when the address did not answer, did not deliver, or
+// `keepGoing` turned false while waiting.
+std::optional<QByteArray> FetchStatus(const QString& address, const std::function<bool()>& keepGoing) {
+    auto fetch = std::make_shared<TStatusFetch>();
+    std::thread worker([fetch, address] {
+        StopToken::SetCurrent(&fetch->Stop);
+        if (PingHost(address) && !fetch->Stop.load())
+            fetch->Fetched = HttpGet(address + kStatusPath, fetch->Body);
+        StopToken::SetCurrent(nullptr);
+        fetch->Done.store(true);
+    });
+    while (!fetch->Done.load()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!keepGoing())
+            fetch->Stop.store(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    worker.join();
+    if (fetch->Stop.load() || !fetch->Fetched)
+        return std::nullopt;
+    return fetch->Body;
+}
+} // namespace
+
 void TSearchForm::ProbeAddress(const QString& address) {
     StatusBar1->showMessage(QStringLiteral("Searching: ") + address);
     StatusBar1->repaint();
-    if (!PingHost(address))
+    QPointer<TSearchForm> self(this);
+    const std::optional<QByteArray> body = FetchStatus(address, [&] { return self && !FStopRequested; });
+    if (!self || !body)
         return;
-    QByteArray body;
-    HttpGet(address + kStatusPath, body);
     TDeviceStatus status = TDeviceStatus::Initial();
-    if (!TDeviceStatus::FromBody(body, status))
+    if (!TDeviceStatus::FromBody(*body, status))
         return;
     if (!FindModelLimits(status.PD_Model.Bytes()))
         return;
@@ -362,6 +403,9 @@ void TSearchForm::AddSelected() {
             if (row->checkState() != Qt::Checked)
                 continue;
             const TSearchResult found = ParseSearchResultLine(row->text());
+            // Added since the search (by hand, or by an earlier add): one device per address.
+            if (IPAddressInUse(found.IPAddress))
+                continue;
             TGroup* group = registry->FindOrAddGroup(found.GroupCode, found.GroupCode);
             new TDevice(group, found.IPAddress, QStringLiteral("No description"), found.DeviceName);
         }
