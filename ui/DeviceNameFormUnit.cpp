@@ -95,10 +95,8 @@ TDeviceNameForm::TDeviceNameForm(QWidget* parent)
     DeviceLongName = NewNameField(this, QStringLiteral("DeviceLongName"));
     auto* shortNameLabel = new QLabel(QStringLiteral("Device short name"), this);
     DeviceShortName = NewNameField(this, QStringLiteral("DeviceShortName"), kShortNameLength);
-    ButtonOK = new QPushButton(QStringLiteral("OK"), this);
-    ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
-    ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+    ButtonOK = NewDialogButton(this, QStringLiteral("OK"), QStringLiteral("ButtonOK"));
+    ButtonCancel = NewDialogButton(this, QStringLiteral("Cancel"), QStringLiteral("ButtonCancel"));
 
     // The address across the whole width (four numbers need it), the names below it on the left
     // with the buttons beside their fields.

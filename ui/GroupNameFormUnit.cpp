@@ -15,10 +15,8 @@ TGroupNameForm::TGroupNameForm(QWidget* parent)
     GroupLongName = NewNameField(this, QStringLiteral("GroupLongName"));
     auto* shortNameLabel = new QLabel(QStringLiteral("Group short name"), this);
     GroupShortName = NewNameField(this, QStringLiteral("GroupShortName"), kShortNameLength);
-    ButtonOK = new QPushButton(QStringLiteral("OK"), this);
-    ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
-    ButtonCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+    ButtonOK = NewDialogButton(this, QStringLiteral("OK"), QStringLiteral("ButtonOK"));
+    ButtonCancel = NewDialogButton(this, QStringLiteral("Cancel"), QStringLiteral("ButtonCancel"));
 
     // Names on the left, buttons beside their fields, the whole held in the middle of the height.
     auto* grid = new QGridLayout(this);

@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -74,4 +75,10 @@ QLineEdit* NewNameField(QWidget* dialog, const QString& name, int maxLength) {
     if (maxLength > 0)
         field->setMaxLength(maxLength);
     return field;
+}
+
+QPushButton* NewDialogButton(QWidget* dialog, const QString& caption, const QString& name) {
+    auto* button = new QPushButton(caption, dialog);
+    button->setObjectName(name);
+    return button;
 }

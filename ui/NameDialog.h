@@ -6,6 +6,7 @@
 class QFont;
 class QKeyEvent;
 class QLineEdit;
+class QPushButton;
 class QSize;
 
 // What the group and device name dialogs share. Each is created once and reused: a fixed size,
@@ -42,3 +43,6 @@ QFont NameFieldFont(const QWidget* dialog);
 
 // A name field of a dialog, named `name`, in the fixed-pitch font; `maxLength` 0 sets no limit.
 QLineEdit* NewNameField(QWidget* dialog, const QString& name, int maxLength = 0);
+
+// A dialog button with its caption and object name ("OK" / "ButtonOK").
+QPushButton* NewDialogButton(QWidget* dialog, const QString& caption, const QString& name);
