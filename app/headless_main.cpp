@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -56,7 +57,8 @@ int main(int argc, char** argv) {
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("PROJECT.pac"), QStringLiteral("The project file to run."));
     const QCommandLineOption forOption(QStringList{QStringLiteral("for")},
-                                       QStringLiteral("Run for SECONDS, then end."), QStringLiteral("SECONDS"));
+                                       QStringLiteral("Run for SECONDS, then end."),
+                                       QStringLiteral("SECONDS"));
     const QCommandLineOption saveOption(QStringList{QStringLiteral("save")},
                                         QStringLiteral("On exit, save the project to OUT.pac."),
                                         QStringLiteral("OUT.pac"));
@@ -66,7 +68,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "fadelink-headless: %s\n", qPrintable(parser.errorText()));
         return 2;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
@@ -87,6 +89,15 @@ int main(int argc, char** argv) {
             fprintf(stderr, "fadelink-headless: --for takes a number of seconds\n");
             return 2;
         }
+    }
+
+    // The window program opens a missing file as an empty project; an installation that runs
+    // without an operator would then run nothing without a word, so here it is an error.
+    const QFileInfo projectFile(positional.first());
+    if (!projectFile.isFile() || !projectFile.isReadable()) {
+        fprintf(stderr, "fadelink-headless: cannot read the project file '%s'\n",
+                qPrintable(positional.first()));
+        return 1;
     }
 
     QTextStream out(stdout);

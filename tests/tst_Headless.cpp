@@ -22,6 +22,8 @@ private slots:
     void runsAProjectAndSavesItUnchanged();
     void loadErrorExitsWithTheMessage();
     void usageErrorsAndVersion();
+    void commandLineConventions_data();
+    void commandLineConventions();
 };
 
 void TestHeadless::runsAProjectAndSavesItUnchanged() {
@@ -115,6 +117,47 @@ void TestHeadless::usageErrorsAndVersion() {
     run.start(kProgram, {"a.pac", "--for", "soon"});
     QVERIFY(run.waitForFinished(10000));
     QCOMPARE(run.exitCode(), 2);
+}
+
+// Help and version on standard output with status 0; a usage error (2) or a project that cannot
+// be read (1) on standard error, with nothing on standard output.
+void TestHeadless::commandLineConventions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("expected"); // found in stdout with status 0, else in stderr
+
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Exit status: 0 ok";
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << "--save <OUT.pac>";
+    QTest::newRow("--help-all") << QStringList{"--help-all"} << 0 << "PROJECT.pac";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "fadelink-headless 4.0";
+    QTest::newRow("unknown option") << QStringList{"--loud", "a.pac"} << 2
+                                    << "fadelink-headless: Unknown option";
+    QTest::newRow("two projects") << QStringList{"a.pac", "b.pac"} << 2 << "exactly one project file";
+    QTest::newRow("negative run time") << QStringList{"a.pac", "--for", "-1"} << 2 << "--for takes";
+    QTest::newRow("missing project") << QStringList{"/nonexistent/show.pac", "--for", "0"} << 1
+                                     << "cannot read the project file '/nonexistent/show.pac'";
+    QTest::newRow("a folder as project")
+        << QStringList{"/", "--for", "0"} << 1 << "cannot read the project file '/'";
+}
+
+void TestHeadless::commandLineConventions() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, expected);
+    QProcess run;
+    run.start(kProgram, arguments);
+    QVERIFY(run.waitForFinished(10000));
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), status);
+    const QString out = QString::fromUtf8(run.readAllStandardOutput());
+    const QString err = QString::fromUtf8(run.readAllStandardError());
+    if (status == 0) {
+        QVERIFY2(out.contains(expected), qPrintable(out));
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+    } else {
+        QVERIFY2(err.contains(expected), qPrintable(err));
+        QVERIFY2(out.isEmpty(), qPrintable(out));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
