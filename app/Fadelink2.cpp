@@ -348,6 +348,10 @@ void TForm1::Open1Click() {
 void TForm1::OpenProject(const QString& fileName) {
     DestroyRegistry();
     CreateRegistry();
+    // Until the load has succeeded the registry holds only part of a project: "Save" must not
+    // write it over the file last opened or saved. A load error leaves "Save" off, so the
+    // partial project can only be saved under a name chosen with Save as.
+    Save1->setEnabled(false);
     LoadProject(*FGroupRegistry, fileName, this);
     FProjectFileName = fileName;
     Save1->setEnabled(true);

@@ -75,6 +75,11 @@ void AnswerMessage(QString* text, QMessageBox::StandardButton button = QMessageB
     });
 }
 
+QByteArray ReadAll(const QString& name) {
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QStringList TreeText(TForm1& form) {
     QStringList lines;
     const QStandardItemModel* m = form.GroupRegistry()->TreeNodes();
@@ -130,7 +135,7 @@ private slots:
     void deviceCommands();
     void dragAndDropMovesDevicesOnly();
     void projectFileCommands();
-    void loadErrorKeepsNameAndSaveState();
+    void loadErrorKeepsNameButNeverSavesThePartialProject();
     void globalFaderLabelAndVolume();
     void groupPanelNeverBelow300();
     void faderMovesTheAmplifiersEndToEnd();
@@ -309,7 +314,7 @@ void TestMainWindow::projectFileCommands() {
     QCOMPARE(f.Form.ProjectFileName(), missing);
 }
 
-void TestMainWindow::loadErrorKeepsNameAndSaveState() {
+void TestMainWindow::loadErrorKeepsNameButNeverSavesThePartialProject() {
     TWindowFixture f;
     QTemporaryDir dir;
     const QString good = dir.filePath("good.pac");
@@ -325,7 +330,11 @@ void TestMainWindow::loadErrorKeepsNameAndSaveState() {
     f.Form.RunCommand([&] { f.Form.OpenProject(bad); });
     QCOMPARE(shown, QStringLiteral("'x1' is not a valid floating point value."));
     QCOMPARE(f.Form.ProjectFileName(), good);
-    QVERIFY(f.Form.Save1->isEnabled());
+    // The partial project is never written over the file last saved.
+    QVERIFY(!f.Form.Save1->isEnabled());
+    const QByteArray before = ReadAll(good);
+    f.Form.Save1->trigger();
+    QCOMPARE(ReadAll(good), before);
     // What was read before the error stays, consistently in model and tree.
     QCOMPARE(TreeText(f.Form), QStringList({"Hall [HALL]"}));
     QCOMPARE(f.Form.GroupRegistry()->Group(0)->Volume_A(), -10.0);
