@@ -1,5 +1,6 @@
 #include "device/pingunit.h"
 
+#include "device/EchoSocket.h"
 #include "device/HostLookup.h"
 #include "device/SocketWait.h"
 #include "device/StopToken.h"
@@ -21,7 +22,6 @@
 namespace {
 using TClock = TSocketClock;
 
-constexpr std::size_t EchoHeaderSize = 8;
 constexpr auto ProbeTimeout = std::chrono::milliseconds(100);
 
 std::atomic<TPingFunction> gPingFunction{nullptr};
@@ -29,33 +29,10 @@ std::atomic<TPingMethod> gPingMethod{TPingMethod::Automatic};
 std::atomic<bool> gTcpFallbackLogged{false};
 std::atomic<std::uint32_t> gSequence{0};
 
-enum class TOutcome { Reply, NoReply, NotPermitted };
-
 // Refusals that mean "this kind of socket is not for this user", as opposed to a shortage.
 bool IsPermissionRefusal(int error) {
     return error == EACCES || error == EPERM || error == EPROTONOSUPPORT || error == ESOCKTNOSUPPORT ||
            error == EAFNOSUPPORT;
-}
-
-void StoreWord(unsigned char* bytes, std::uint16_t value) {
-    bytes[0] = static_cast<unsigned char>(value >> 8);
-    bytes[1] = static_cast<unsigned char>(value & 0xff);
-}
-
-// The Internet checksum of an ICMP message, stored big-endian at bytes 2 and 3.
-void StoreChecksum(unsigned char* message, std::size_t length) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < length; i += 2)
-        sum += static_cast<std::uint32_t>(message[i] << 8 | message[i + 1]);
-    if (length % 2)
-        sum += static_cast<std::uint32_t>(message[length - 1] << 8);
-    while (sum >> 16)
-        sum = (sum & 0xffff) + (sum >> 16);
-    StoreWord(message + 2, static_cast<std::uint16_t>(~sum & 0xffff));
-}
-
-std::uint16_t Word(const unsigned char* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 sockaddr_in Target(std::uint32_t address, std::uint16_t port) {
@@ -66,61 +43,42 @@ sockaddr_in Target(std::uint32_t address, std::uint16_t port) {
     return target;
 }
 
-// One echo request with no payload. A datagram socket receives only the replies to its own
-// identifier (the kernel chooses it) without the IP header; a raw socket receives every ICMP
-// message of the host with the IP header, so there identifier, sequence and sender are checked.
-TOutcome IcmpEcho(std::uint32_t address, bool raw, TClock::time_point deadline) {
-    TSocketFd socket(
-        ::socket(AF_INET, (raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
+// One echo request on an ICMP datagram socket of its own. Such a socket receives only the
+// replies to its own identifier (the kernel chooses it), without the IP header.
+TEchoOutcome DatagramEcho(std::uint32_t address, TClock::time_point deadline) {
+    TSocketFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!socket.Valid())
-        return IsPermissionRefusal(errno) ? TOutcome::NotPermitted : TOutcome::NoReply;
+        return IsPermissionRefusal(errno) ? TEchoOutcome::NotPermitted : TEchoOutcome::NoReply;
 
-    const std::uint16_t identifier = static_cast<std::uint16_t>(::getpid());
     const std::uint16_t sequence = static_cast<std::uint16_t>(gSequence.fetch_add(1) + 1);
-    // Type, code, checksum, identifier, sequence; no payload.
-    unsigned char request[EchoHeaderSize] = {ICMP_ECHO};
-    StoreWord(request + 4, identifier);
-    StoreWord(request + 6, sequence);
-    StoreChecksum(request, sizeof request);
+    unsigned char request[EchoHeaderSize];
+    BuildEchoRequest(request, static_cast<std::uint16_t>(::getpid()), sequence);
 
     const sockaddr_in target = Target(address, 0);
     if (::sendto(socket.Get(), request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&target),
                  sizeof target) < 0)
-        return IsPermissionRefusal(errno) && !raw ? TOutcome::NotPermitted : TOutcome::NoReply;
+        return IsPermissionRefusal(errno) ? TEchoOutcome::NotPermitted : TEchoOutcome::NoReply;
 
     unsigned char reply[128];
     while (WaitForSocket(socket.Get(), POLLIN, deadline)) {
         for (;;) {
-            sockaddr_in from{};
-            socklen_t fromLength = sizeof from;
-            const ssize_t got = ::recvfrom(socket.Get(), reply, sizeof reply, 0,
-                                           reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const ssize_t got = ::recv(socket.Get(), reply, sizeof reply, 0);
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
                 if (errno == EAGAIN || errno == EWOULDBLOCK)
                     break;
-                return TOutcome::NoReply;
+                return TEchoOutcome::NoReply;
             }
-            std::size_t offset = 0;
-            if (raw) {
-                if (got < 1)
-                    continue;
-                offset = static_cast<std::size_t>(reply[0] & 0x0f) * 4;
-                if (from.sin_addr.s_addr != address)
-                    continue;
-            }
-            if (static_cast<std::size_t>(got) < offset + EchoHeaderSize)
+            if (static_cast<std::size_t>(got) < EchoHeaderSize)
                 continue;
-            const unsigned char* answer = reply + offset;
-            if (answer[0] != ICMP_ECHOREPLY || Word(answer + 6) != sequence)
+            if (reply[0] != ICMP_ECHOREPLY ||
+                static_cast<std::uint16_t>(reply[6] << 8 | reply[7]) != sequence)
                 continue;
-            if (raw && Word(answer + 4) != identifier)
-                continue;
-            return TOutcome::Reply;
+            return TEchoOutcome::Reply;
         }
     }
-    return TOutcome::NoReply;
+    return TEchoOutcome::NoReply;
 }
 
 // For users who may open no ICMP socket at all: a connection attempt to port 80 that is
@@ -148,19 +106,19 @@ bool TcpProbe(std::uint32_t address, TClock::time_point deadline) {
 bool Probe(std::uint32_t address, TClock::time_point deadline) {
     switch (gPingMethod.load()) {
     case TPingMethod::IcmpDatagram:
-        return IcmpEcho(address, false, deadline) == TOutcome::Reply;
+        return DatagramEcho(address, deadline) == TEchoOutcome::Reply;
     case TPingMethod::IcmpRaw:
-        return IcmpEcho(address, true, deadline) == TOutcome::Reply;
+        return SharedRawEcho(address, deadline) == TEchoOutcome::Reply;
     case TPingMethod::TcpConnect:
         return TcpProbe(address, deadline);
     case TPingMethod::Automatic:
         break;
     }
-    TOutcome outcome = IcmpEcho(address, false, deadline);
-    if (outcome == TOutcome::NotPermitted)
-        outcome = IcmpEcho(address, true, deadline);
-    if (outcome != TOutcome::NotPermitted)
-        return outcome == TOutcome::Reply;
+    TEchoOutcome outcome = DatagramEcho(address, deadline);
+    if (outcome == TEchoOutcome::NotPermitted)
+        outcome = SharedRawEcho(address, deadline);
+    if (outcome != TEchoOutcome::NotPermitted)
+        return outcome == TEchoOutcome::Reply;
     if (!gTcpFallbackLogged.exchange(true))
         qWarning("ICMP echo is not permitted for this user; reachability is probed by a TCP "
                  "connection to port 80 instead");
