@@ -155,27 +155,26 @@ void TSocketThread::Run() {
 
 void TSocketThread::ProcessCommand() {
     bool linked = false;
-    Sync([this, &linked](TDevice* device) {
+    bool offline = false;
+    Sync([this, &linked, &offline](TDevice* device) {
         if (!device)
             return;
         FAddress = device->IPAddress();
+        offline = device->Offline();
         linked = true;
     });
     if (!linked || StopRequested())
         return;
 
-    if (!ProbeHost(FAddress)) {
-        Sync([](TDevice* device) {
+    const bool reachable = ProbeHost(FAddress);
+    // Setting the flag the device already holds changes nothing, and a hand-off costs the
+    // user-interface thread a wake-up: with many amplifiers most probes confirm the flag.
+    if (reachable == offline)
+        Sync([reachable](TDevice* device) {
             if (device)
-                device->SetOffline(true);
+                device->SetOffline(!reachable);
         });
-        return;
-    }
-    Sync([](TDevice* device) {
-        if (device)
-            device->SetOffline(false);
-    });
-    if (StopRequested())
+    if (!reachable || StopRequested())
         return;
 
     Response.clear();
