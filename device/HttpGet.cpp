@@ -185,8 +185,9 @@ bool ReadChunked(THttpStream& stream, QByteArray& body) {
     }
 }
 
-// Reads the answer after the request was sent; the body goes to `body`.
-bool ReadResponse(THttpStream& stream, QByteArray& body) {
+} // namespace
+
+bool ReadHttpResponse(THttpStream& stream, QByteArray& body) {
     qsizetype headerBudget = MaxHeaderBytes;
     QByteArray line;
     const auto readLine = [&] {
@@ -244,7 +245,6 @@ bool ReadResponse(THttpStream& stream, QByteArray& body) {
     }
     return stream.ReadToEnd(body, MaxHttpBody);
 }
-} // namespace
 
 bool HttpGet(const QString& url, QByteArray& buffer) {
     TUrl parts;
@@ -262,7 +262,7 @@ bool HttpGet(const QString& url, QByteArray& buffer) {
 
     THttpStream stream(socket.Get(), waitMs);
     QByteArray body;
-    if (!ReadResponse(stream, body))
+    if (!ReadHttpResponse(stream, body))
         return false;
     buffer = body;
     return true;

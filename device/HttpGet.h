@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class THttpStream;
+
 // The HTTP/1.0 GET that amplifiers understand. `url` is host[:port] followed by the path, with no
 // scheme ("127.0.0.5/zyl.zyl", "127.0.0.5:8080/name=AB C "); the port is 80 when absent.
 // One connection per request; the Host header carries the host part as given, ":port" included.
@@ -18,3 +20,8 @@ constexpr int HttpWaitMs = 90000;
 // Replaces HttpWaitMs for every later fetch of the process (a value below 1 restores it). For
 // tests and benchmarks that need a short wait; the program never calls it.
 void SetHttpWaitLimitMs(int milliseconds);
+
+// The receiving half of HttpGet: reads the answer from `stream` once the request was sent. On
+// success the body goes to `body`. Exposed so that the answer parsing can be driven without a
+// network peer.
+bool ReadHttpResponse(THttpStream& stream, QByteArray& body);
