@@ -11,7 +11,9 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
 IFormBounds::~IFormBounds() = default;
@@ -21,13 +23,17 @@ namespace {
 // Where the main window stands when no window supplies its bounds.
 const QRect kDefaultFormBounds(190, 105, 1475, 901);
 
-// The predefined entities of the markup characters, which the reader turns back; every other
-// character stands as it is.
+// The predefined entities of the markup characters, which the reader turns back, and a character
+// reference for the zero character, which would end the document where it stands (a name holds
+// one after reading "&#0;"); every other character stands as it is.
 QString Escaped(const QString& text) {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
         switch (c.unicode()) {
+        case 0:
+            out += QLatin1String("&#0;");
+            break;
         case '\'':
             out += QLatin1String("&apos;");
             break;
@@ -115,6 +121,16 @@ bool IsStartOrEmpty(const XmlReader& reader) {
     return reader.Kind() == XmlReader::StartTag || reader.Kind() == XmlReader::EmptyElementTag;
 }
 
+// `size` cut, where needed, so that a rectangle starting at `start` can hold it: QRect keeps the
+// far edge start + size - 1 and gives the size back as edge - start + 1, both in an int. Only a
+// hand-edited file comes near those limits, and no screen is that large.
+int SizeWithinRange(int start, int size) {
+    constexpr qint64 kMin = std::numeric_limits<int>::min();
+    constexpr qint64 kMax = std::numeric_limits<int>::max();
+    const qint64 edge = std::clamp(qint64(start) + size - 1, kMin, kMax - 1);
+    return int(std::clamp(edge - start, kMin, kMax - 1) + 1);
+}
+
 // Entered after an Application tag: applies the first Form element's bounds. It also stops at
 // the end of the Application element and after an empty Form tag, so that a Groups element
 // further on is still found.
@@ -131,7 +147,8 @@ void LoadFormBounds(XmlReader& reader, IFormBounds* bounds) {
             const int left = StrToInt(reader.Attribute(QStringLiteral("Left")));
             const int width = StrToInt(reader.Attribute(QStringLiteral("Width")));
             if (bounds)
-                bounds->SetFormBounds(QRect(left, top, width, height));
+                bounds->SetFormBounds(
+                    QRect(left, top, SizeWithinRange(left, width), SizeWithinRange(top, height)));
             if (kind == XmlReader::EmptyElementTag)
                 return;
         }
