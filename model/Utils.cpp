@@ -37,6 +37,10 @@ QString FloatToStr(double x) {
     if (std::isinf(x))
         return x > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
     const double mag = std::fabs(x);
+    // Rounded to 15 digits, the largest numbers would read back beyond the largest double: they
+    // take the largest 15-digit text that still reads.
+    if (mag > 1.79769313486231E308)
+        return x > 0 ? QStringLiteral("1.79769313486231E308") : QStringLiteral("-1.79769313486231E308");
     if (mag >= 1e-4 && mag < 1e15)
         return QString::number(x, 'g', 15); // positional in this range, no trailing zeros
     // Exponent form: mantissa with up to 15 significant digits, "E", signed exponent without
