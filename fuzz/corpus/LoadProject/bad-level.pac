@@ -1,0 +1,1 @@
+<Groups Mute='False' Volume='1,5'></Groups><Application><Form Left='x'></Form></Application>

@@ -1,0 +1,1 @@
+<Groups Mute='False' Volume='1.7976931348623157e308'></Groups>

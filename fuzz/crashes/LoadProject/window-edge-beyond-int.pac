@@ -1,0 +1,1 @@
+<Application><Form Left='2147483647' Top='0' Width='2' Height='1'/></Application>
