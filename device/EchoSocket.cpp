@@ -43,8 +43,9 @@ struct TReply {
 class TSharedEchoSocket {
 public:
     static TSharedEchoSocket& Instance() {
-        static TSharedEchoSocket instance;
-        return instance;
+        // Never destroyed: a poll thread may still be probing while the process exits.
+        static TSharedEchoSocket* const instance = new TSharedEchoSocket;
+        return *instance;
     }
 
     TEchoOutcome Echo(std::uint32_t address, TSocketClock::time_point deadline);
