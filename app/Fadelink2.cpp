@@ -69,7 +69,8 @@ TForm1::~TForm1() {
 void TForm1::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     New1 = file->addAction(QStringLiteral("New"), this, [this] { RunCommand([this] { New1Click(); }); });
-    Open1 = file->addAction(QStringLiteral("Open..."), this, [this] { RunCommand([this] { Open1Click(); }); });
+    Open1 =
+        file->addAction(QStringLiteral("Open..."), this, [this] { RunCommand([this] { Open1Click(); }); });
     Save1 = file->addAction(QStringLiteral("Save"), this, [this] { RunCommand([this] { Save1Click(); }); });
     Save1->setEnabled(false);
     Saveas1 = file->addAction(QStringLiteral("Save as..."), this,
@@ -161,7 +162,9 @@ void TForm1::BuildLayout() {
         TreePopup->popup(GroupDeviceTree->viewport()->mapToGlobal(pos));
     });
     connect(GroupDeviceTree, &TGroupDeviceTree::DeviceDropped, this,
-            [this](TDevice* device, QObject* target) { RunCommand([=] { GroupDeviceTreeDragDrop(device, target); }); });
+            [this](TDevice* device, QObject* target) {
+                RunCommand([=] { GroupDeviceTreeDragDrop(device, target); });
+            });
 }
 
 void TForm1::FormCreate() {
@@ -177,7 +180,8 @@ void TForm1::CreateRegistry() {
     FGroupRegistry = std::make_unique<TGroups>(nullptr);
     SetCurrentRegistry(FGroupRegistry.get());
     // Windows let go of a group or device before it goes, whatever is selected.
-    connect(FGroupRegistry.get(), &TGroups::GroupDestroying, this, [this](TGroup*) { GroupFrame->SetGroup(nullptr); });
+    connect(FGroupRegistry.get(), &TGroups::GroupDestroying, this,
+            [this](TGroup*) { GroupFrame->SetGroup(nullptr); });
     connect(FGroupRegistry.get(), &TGroups::DeviceDestroying, this, [this](TDevice* device) {
         if (DeviceFrame->SelectedDevice() == device)
             DeviceFrame->SelectDevice(nullptr);
@@ -213,7 +217,8 @@ QRect TForm1::FormBounds() const {
 void TForm1::SetFormBounds(const QRect& bounds) {
     const QSize decoration = frameGeometry().size() - size();
     move(bounds.topLeft());
-    resize(std::max(1, bounds.width() - decoration.width()), std::max(1, bounds.height() - decoration.height()));
+    resize(std::max(1, bounds.width() - decoration.width()),
+           std::max(1, bounds.height() - decoration.height()));
 }
 
 TGroup* TForm1::SelectedGroup() const {
@@ -244,9 +249,11 @@ void TForm1::TreePopupPopup(const QPoint& viewportPos) {
 }
 
 void TForm1::AddNewGroup1Click() {
-    if (GroupNameForm->ShowGroupNameDialog(QStringLiteral("Group Name"), QStringLiteral("GRP01")) != QDialog::Accepted)
+    if (GroupNameForm->ShowGroupNameDialog(QStringLiteral("Group Name"), QStringLiteral("GRP01")) !=
+        QDialog::Accepted)
         return;
-    FGroupRegistry->FindOrAddGroup(GroupNameForm->GroupLongName->text(), GroupNameForm->GroupShortName->text());
+    FGroupRegistry->FindOrAddGroup(GroupNameForm->GroupLongName->text(),
+                                   GroupNameForm->GroupShortName->text());
 }
 
 void TForm1::EditGroup1Click() {
@@ -327,7 +334,8 @@ void TForm1::GroupDeviceTreeChange() {
 }
 
 void TForm1::New1Click() {
-    QMessageBox box(QMessageBox::Question, windowTitle(), QStringLiteral("All unsaved data lost! Are you sure?"),
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("All unsaved data lost! Are you sure?"),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     if (box.exec() != QMessageBox::Ok)
         return;

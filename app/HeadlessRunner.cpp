@@ -65,8 +65,9 @@ void THeadlessRunner::Tick() {
 }
 
 void THeadlessRunner::Report(TDevice* device, const QString& state) {
-    FOut << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ' ' << Field(device->Group()->ShortName())
-         << ' ' << Field(device->ShortName()) << ' ' << device->IPAddress() << ' ' << state << Qt::endl;
+    FOut << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ' '
+         << Field(device->Group()->ShortName()) << ' ' << Field(device->ShortName()) << ' '
+         << device->IPAddress() << ' ' << state << Qt::endl;
 }
 
 void THeadlessRunner::Finish(const QString& saveName) {

@@ -111,8 +111,12 @@ struct TDeviceStatus {
 };
 
 // Scales of the raw meter fields.
-inline double RawToVolts(unsigned raw) { return raw * 200.0 / 1024.0; }
-inline double RawToAmperes(unsigned raw) { return raw * 50.0 / 1024.0; }
+inline double RawToVolts(unsigned raw) {
+    return raw * 200.0 / 1024.0;
+}
+inline double RawToAmperes(unsigned raw) {
+    return raw * 50.0 / 1024.0;
+}
 
 // Limits that depend on the amplifier model.
 struct TModelLimits {

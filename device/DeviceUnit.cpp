@@ -147,12 +147,24 @@ void TDevice::SetLimiter(double& field, double x) {
     Reconcile();
 }
 
-void TDevice::SetVolume_A(double x) { SetLevel(FVolume_A, x); }
-void TDevice::SetVolume_B(double x) { SetLevel(FVolume_B, x); }
-void TDevice::SetSensitivity_A(double x) { SetLevel(FSensitivity_A, x); }
-void TDevice::SetSensitivity_B(double x) { SetLevel(FSensitivity_B, x); }
-void TDevice::SetLimiter_A(double x) { SetLimiter(FLimiter_A, x); }
-void TDevice::SetLimiter_B(double x) { SetLimiter(FLimiter_B, x); }
+void TDevice::SetVolume_A(double x) {
+    SetLevel(FVolume_A, x);
+}
+void TDevice::SetVolume_B(double x) {
+    SetLevel(FVolume_B, x);
+}
+void TDevice::SetSensitivity_A(double x) {
+    SetLevel(FSensitivity_A, x);
+}
+void TDevice::SetSensitivity_B(double x) {
+    SetLevel(FSensitivity_B, x);
+}
+void TDevice::SetLimiter_A(double x) {
+    SetLimiter(FLimiter_A, x);
+}
+void TDevice::SetLimiter_B(double x) {
+    SetLimiter(FLimiter_B, x);
+}
 
 void TDevice::SetOffline(bool flag) {
     if (flag != FOffline) {
@@ -190,24 +202,37 @@ void TDevice::QueueCommand(const QString& prefix, const QString& value) {
     FCommands.append(prefix + value);
 }
 
-void TDevice::SendShortName(const QString& text) { QueueCommand(kName, NormaliseShortName(text)); }
-void TDevice::SendGroupName(const QString& text) { QueueCommand(kGroup, NormaliseShortName(text)); }
+void TDevice::SendShortName(const QString& text) {
+    QueueCommand(kName, NormaliseShortName(text));
+}
+void TDevice::SendGroupName(const QString& text) {
+    QueueCommand(kGroup, NormaliseShortName(text));
+}
 
 void TDevice::SendSettings() {
     SendLock(false);
     QueueCommand(kSettings, SettingsValue());
 }
 
-void TDevice::SendLock(bool on) { QueueCommand(on ? kLockOn : kLockOff, QString()); }
-void TDevice::SendMute_CHA(bool on) { QueueCommand(on ? kMuteAOn : kMuteAOff, QString()); }
-void TDevice::SendMute_CHB(bool on) { QueueCommand(on ? kMuteBOn : kMuteBOff, QString()); }
+void TDevice::SendLock(bool on) {
+    QueueCommand(on ? kLockOn : kLockOff, QString());
+}
+void TDevice::SendMute_CHA(bool on) {
+    QueueCommand(on ? kMuteAOn : kMuteAOff, QString());
+}
+void TDevice::SendMute_CHB(bool on) {
+    QueueCommand(on ? kMuteBOn : kMuteBOff, QString());
+}
 
 std::array<int, 6> TDevice::SettingsCodes() const {
     // The combined volume is capped at 0 dB; the level clamp bounds it at -95.5 dB.
     const double g = FGroup && FGroup->Registry() ? FGroup->Registry()->Volume() : 0.0;
-    return {LevelCode(std::min(g + FVolume_A, 0.0)), LevelCode(std::min(g + FVolume_B, 0.0)),
-            LevelCode(FSensitivity_A),            LevelCode(FSensitivity_B),
-            ByteCode(FLimiter_A),                 ByteCode(FLimiter_B)};
+    return {LevelCode(std::min(g + FVolume_A, 0.0)),
+            LevelCode(std::min(g + FVolume_B, 0.0)),
+            LevelCode(FSensitivity_A),
+            LevelCode(FSensitivity_B),
+            ByteCode(FLimiter_A),
+            ByteCode(FLimiter_B)};
 }
 
 QString TDevice::SettingsValue() const {
@@ -226,7 +251,7 @@ void TDevice::Reconcile() {
         SendGroupName(groupShort);
 
     const std::array<int, 6> codes = SettingsCodes();
-    const std::uint8_t held[6] = {Status.PD_CHA_Volume, Status.PD_CHB_Volume, Status.PD_CHA_Sensitivity,
+    const std::uint8_t held[6] = {Status.PD_CHA_Volume,      Status.PD_CHB_Volume,  Status.PD_CHA_Sensitivity,
                                   Status.PD_CHB_Sensitivity, Status.PD_CHA_Limiter, Status.PD_CHB_Limiter};
     for (int i = 0; i < 6; ++i) {
         if (codes[i] != held[i]) {

@@ -78,16 +78,34 @@ void TGroup::SetLevel(double& field, double x, void (TDevice::*setter)(double)) 
         (device->*setter)(field);
 }
 
-void TGroup::SetVolume_A(double x) { SetLevel(FVolume_A, x, &TDevice::SetVolume_A); }
-void TGroup::SetVolume_B(double x) { SetLevel(FVolume_B, x, &TDevice::SetVolume_B); }
-void TGroup::SetSensitivity_A(double x) { SetLevel(FSensitivity_A, x, &TDevice::SetSensitivity_A); }
-void TGroup::SetSensitivity_B(double x) { SetLevel(FSensitivity_B, x, &TDevice::SetSensitivity_B); }
-void TGroup::SetLimiter_A(double x) { SetLevel(FLimiter_A, x, &TDevice::SetLimiter_A); }
-void TGroup::SetLimiter_B(double x) { SetLevel(FLimiter_B, x, &TDevice::SetLimiter_B); }
+void TGroup::SetVolume_A(double x) {
+    SetLevel(FVolume_A, x, &TDevice::SetVolume_A);
+}
+void TGroup::SetVolume_B(double x) {
+    SetLevel(FVolume_B, x, &TDevice::SetVolume_B);
+}
+void TGroup::SetSensitivity_A(double x) {
+    SetLevel(FSensitivity_A, x, &TDevice::SetSensitivity_A);
+}
+void TGroup::SetSensitivity_B(double x) {
+    SetLevel(FSensitivity_B, x, &TDevice::SetSensitivity_B);
+}
+void TGroup::SetLimiter_A(double x) {
+    SetLevel(FLimiter_A, x, &TDevice::SetLimiter_A);
+}
+void TGroup::SetLimiter_B(double x) {
+    SetLevel(FLimiter_B, x, &TDevice::SetLimiter_B);
+}
 
-void TGroup::SetVolume_Lock(bool on) { FVolume_Lock = on; }
-void TGroup::SetSensitivity_Lock(bool on) { FSensitivity_Lock = on; }
-void TGroup::SetLimiter_Lock(bool on) { FLimiter_Lock = on; }
+void TGroup::SetVolume_Lock(bool on) {
+    FVolume_Lock = on;
+}
+void TGroup::SetSensitivity_Lock(bool on) {
+    FSensitivity_Lock = on;
+}
+void TGroup::SetLimiter_Lock(bool on) {
+    FLimiter_Lock = on;
+}
 
 void TGroup::AdoptDevice(TDevice* device) {
     if (!device)

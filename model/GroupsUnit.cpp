@@ -80,7 +80,8 @@ void TGroups::LoadGroups(XmlReader& reader) {
                 current->SetLimiter_A(StrToFloat(reader.Attribute(QStringLiteral("Limiter_A"))));
                 current->SetLimiter_B(StrToFloat(reader.Attribute(QStringLiteral("Limiter_B"))));
                 current->SetVolume_Lock(TextToBool(reader.Attribute(QStringLiteral("Volume_Lock"))));
-                current->SetSensitivity_Lock(TextToBool(reader.Attribute(QStringLiteral("Sensitivity_Lock"))));
+                current->SetSensitivity_Lock(
+                    TextToBool(reader.Attribute(QStringLiteral("Sensitivity_Lock"))));
                 current->SetLimiter_Lock(TextToBool(reader.Attribute(QStringLiteral("Limiter_Lock"))));
                 current->Mute = TextToBool(reader.Attribute(QStringLiteral("Mute")));
             } else if (name == QLatin1String("Devices") && current && kind == XmlReader::StartTag) {

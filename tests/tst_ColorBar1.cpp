@@ -143,7 +143,8 @@ void TestColorBar1::segmentsLightByZoneAndPosition_data() {
     QTest::newRow("-5 of 150 lights none")
         << h << "GYR" << 32 << 16 << 150 << -5 << Repeat('g', 52) + Repeat('y', 12) + Repeat('r', 13);
     QTest::newRow("10 of 35 lights its share of the scale, not 10 per cent")
-        << h << "GYR" << 32 << 16 << 35 << 10 << Repeat('G', 22) + Repeat('g', 30) + Repeat('y', 12) + Repeat('r', 13);
+        << h << "GYR" << 32 << 16 << 35 << 10
+        << Repeat('G', 22) + Repeat('g', 30) + Repeat('y', 12) + Repeat('r', 13);
     QTest::newRow("35 of 35 lights all")
         << h << "GYR" << 32 << 16 << 35 << 35 << Repeat('G', 52) + Repeat('Y', 12) + Repeat('R', 13);
     QTest::newRow("mains bar red / lime / red at 50 / 12")

@@ -14,7 +14,7 @@ struct TPanelFixture : TModelFixture {
     TPanelFixture() {
         Device = new TDevice(AddGroup("G"), "192.168.1.20", "Amp", "AMP01");
         Device->Status = StatusInLine(*Device); // on-line, both channels OK
-        Frame.resize(1100, 560); // hidden until a device in state 1 is selected
+        Frame.resize(1100, 560);                // hidden until a device in state 1 is selected
     }
     // A status block with every meter field set, as an amplifier would send it.
     void Meters() {

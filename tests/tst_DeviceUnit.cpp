@@ -51,12 +51,17 @@ private slots:
 void TestDeviceUnit::normaliseShortName_data() {
     QTest::addColumn<QString>("in");
     QTest::addColumn<QString>("out");
-    QTest::newRow("mixed") << "amp-1x7" << "AMP 1";
-    QTest::newRow("empty") << "" << "     ";
-    QTest::newRow("four letters") << "MAIN" << "MAIN ";
-    QTest::newRow("already normal") << "AB C " << "AB C ";
+    QTest::newRow("mixed") << "amp-1x7"
+                           << "AMP 1";
+    QTest::newRow("empty") << ""
+                           << "     ";
+    QTest::newRow("four letters") << "MAIN"
+                                  << "MAIN ";
+    QTest::newRow("already normal") << "AB C "
+                                    << "AB C ";
     QTest::newRow("accented and symbols") << QString::fromUtf8("é<b>z") << "  B Z";
-    QTest::newRow("long") << "dev0123" << "DEV01";
+    QTest::newRow("long") << "dev0123"
+                          << "DEV01";
 }
 
 void TestDeviceUnit::normaliseShortName() {
@@ -71,10 +76,10 @@ void TestDeviceUnit::levelCodesRoundHalvesToEven_data() {
     QTest::newRow("-95.5 is 0") << -95.5 << 0;
     QTest::newRow("0 dB is 191") << 0.0 << 191;
     QTest::newRow("-10") << -10.0 << 171;
-    QTest::newRow("half down to even 0") << -95.25 << 0;  // 0.5 -> 0
-    QTest::newRow("half up to even 2") << -94.75 << 2;    // 1.5 -> 2
-    QTest::newRow("half down to even 2") << -94.25 << 2;  // 2.5 -> 2
-    QTest::newRow("-31.75") << -31.75 << 128;             // 127.5 -> 128
+    QTest::newRow("half down to even 0") << -95.25 << 0; // 0.5 -> 0
+    QTest::newRow("half up to even 2") << -94.75 << 2;   // 1.5 -> 2
+    QTest::newRow("half down to even 2") << -94.25 << 2; // 2.5 -> 2
+    QTest::newRow("-31.75") << -31.75 << 128;            // 127.5 -> 128
     QTest::newRow("below range") << -200.0 << 0;
     QTest::newRow("above range") << 40.0 << 255;
     QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN() << 0;
@@ -110,8 +115,7 @@ void TestDeviceUnit::queueKeepsDistinctPrefixesApart() {
     d->SendLock(true);
     d->SendLock(false);
     d->SendMute_CHA(true); // already waiting: stays first, not appended again
-    QCOMPARE(d->Commands(),
-             QStringList({"/mute_a_on.html", "/mute_a_off.html", "/lock_on", "/lock_off"}));
+    QCOMPARE(d->Commands(), QStringList({"/mute_a_on.html", "/mute_a_off.html", "/lock_on", "/lock_off"}));
 }
 
 void TestDeviceUnit::newDeviceLeavesItsConstructorWithTheFullQueue() {
@@ -124,9 +128,9 @@ void TestDeviceUnit::newDeviceLeavesItsConstructorWithTheFullQueue() {
     g->SetLimiter_A(100);
     g->SetLimiter_B(100);
     TDevice* d = new TDevice(g, "192.168.1.20", "Amp", "amp01");
-    QCOMPARE(d->Commands(), QStringList({"/zyl.zyl", "/group=MAIN ", "/lock_off",
-                                         kSettings + "171171191191100100", "/mute_a_off.html",
-                                         "/mute_b_off.html", "/name=AMP01"}));
+    QCOMPARE(d->Commands(),
+             QStringList({"/zyl.zyl", "/group=MAIN ", "/lock_off", kSettings + "171171191191100100",
+                          "/mute_a_off.html", "/mute_b_off.html", "/name=AMP01"}));
     QCOMPARE(d->Status.ToBody(), TDeviceStatus::Initial().ToBody());
     QCOMPARE(d->Offline(), false);
     QCOMPARE(g->DeviceCount(), 1);
@@ -155,7 +159,8 @@ void TestDeviceUnit::reconcileInLineQueuesOnlyTheStatusRequest() {
     Drain(d);
     d->Reconcile();
     QCOMPARE(d->Commands(), QStringList({"/zyl.zyl"}));
-    QCOMPARE(d->Status.PD_GroupName.Text(), QStringLiteral("MAIN ")); // four letters plus a space count as in line
+    QCOMPARE(d->Status.PD_GroupName.Text(),
+             QStringLiteral("MAIN ")); // four letters plus a space count as in line
 }
 
 void TestDeviceUnit::reconcileCorrectsWhatDiffers() {
@@ -165,9 +170,9 @@ void TestDeviceUnit::reconcileCorrectsWhatDiffers() {
     d->Status = StatusInLine(*d);
     Drain(d);
 
-    d->Status.PD_CHB_Limiter = 11; // one of six settings differs
-    d->Status.PD_DeviceName.Set("amp01");  // names compare exactly, case included
-    d->Status.PD_GroupName.Set("MAIN");    // without the padding space
+    d->Status.PD_CHB_Limiter = 11;        // one of six settings differs
+    d->Status.PD_DeviceName.Set("amp01"); // names compare exactly, case included
+    d->Status.PD_GroupName.Set("MAIN");   // without the padding space
     d->Reconcile();
     QCOMPARE(d->Commands(), QStringList({"/zyl.zyl", "/name=AMP01", "/group=MAIN ", "/lock_off",
                                          kSettings + d->SettingsValue()}));

@@ -6,8 +6,8 @@
 #include "ui/ImageButton.h"
 
 #include <QLabel>
-#include <QScreen>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QtTest>
 
 namespace {
@@ -15,7 +15,8 @@ namespace {
 void Drag(TFcRPotmeter* fader, int dy) {
     QScreen* screen = fader->screen();
     const QPoint start = screen->geometry().center();
-    auto send = [&](QEvent::Type type, const QPoint& global, Qt::MouseButton button, Qt::MouseButtons buttons) {
+    auto send = [&](QEvent::Type type, const QPoint& global, Qt::MouseButton button,
+                    Qt::MouseButtons buttons) {
         QCursor::setPos(screen, global);
         QMouseEvent event(type, fader->mapFromGlobal(QPointF(global)), QPointF(global), button, buttons,
                           Qt::NoModifier);
@@ -147,7 +148,8 @@ void TestGroupFrame::draggingAFaderReachesTheDevicesThroughTheGroup() {
     QCOMPARE(d->Volume_A(), v);
     QVERIFY(d->Commands().contains("/common_settings_values1=" + d->SettingsValue()));
     QCOMPARE(f.Frame.Panel2->text(), TGroupFrame::LevelText(v));
-    QCOMPARE(f.Frame.LED_Volume_CH1->Position(), TGroupFrame::LedPosition(f.Frame.POT_Volume_A->InternalValue()));
+    QCOMPARE(f.Frame.LED_Volume_CH1->Position(),
+             TGroupFrame::LedPosition(f.Frame.POT_Volume_A->InternalValue()));
     QCOMPARE(d->Volume_B(), -95.5); // unlocked: channel B untouched
 }
 
@@ -155,14 +157,22 @@ void TestGroupFrame::labelRounding_data() {
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("level");
     QTest::addColumn<QString>("limiter");
-    QTest::newRow("-95.5") << -95.5 << "-95.5dB" << "-96V";
-    QTest::newRow("-31.75 to even -64") << -31.75 << "-32dB" << "-32V";
-    QTest::newRow("-31.25 to even -62") << -31.25 << "-31dB" << "-31V";
-    QTest::newRow("-32") << -32.0 << "-32dB" << "-32V";
-    QTest::newRow("-31.5") << -31.5 << "-31.5dB" << "-32V";
-    QTest::newRow("0") << 0.0 << "0dB" << "0V";
-    QTest::newRow("50.5 volts to even") << 50.5 << "50.5dB" << "50V";
-    QTest::newRow("49.6") << 49.6 << "49.5dB" << "50V";
+    QTest::newRow("-95.5") << -95.5 << "-95.5dB"
+                           << "-96V";
+    QTest::newRow("-31.75 to even -64") << -31.75 << "-32dB"
+                                        << "-32V";
+    QTest::newRow("-31.25 to even -62") << -31.25 << "-31dB"
+                                        << "-31V";
+    QTest::newRow("-32") << -32.0 << "-32dB"
+                         << "-32V";
+    QTest::newRow("-31.5") << -31.5 << "-31.5dB"
+                           << "-32V";
+    QTest::newRow("0") << 0.0 << "0dB"
+                       << "0V";
+    QTest::newRow("50.5 volts to even") << 50.5 << "50.5dB"
+                                        << "50V";
+    QTest::newRow("49.6") << 49.6 << "49.5dB"
+                          << "50V";
 }
 
 void TestGroupFrame::labelRounding() {
@@ -212,7 +222,8 @@ void TestGroupFrame::panelHidesWhenItsGroupGoes() {
     TPanelFixture f;
     TGroup* g = f.AddGroup("G");
     TGroup* other = f.AddGroup("H");
-    connect(f.Registry.get(), &TGroups::GroupDestroying, &f.Frame, [&](TGroup*) { f.Frame.SetGroup(nullptr); });
+    connect(f.Registry.get(), &TGroups::GroupDestroying, &f.Frame,
+            [&](TGroup*) { f.Frame.SetGroup(nullptr); });
     f.Frame.SetGroup(g);
     delete other; // another group: the panel is cleared all the same
     QVERIFY(f.Frame.isHidden());

@@ -164,7 +164,7 @@ void TestMainWindow::popupEnablingFollowsTheNodeUnderTheMouse() {
     auto enabled = [&] {
         return QList<bool>{f.Form.AddNewGroup1->isEnabled(), f.Form.EditGroup1->isEnabled(),
                            f.Form.DeleteGroup1->isEnabled(), f.Form.AddDevice1->isEnabled(),
-                           f.Form.EditDevice1->isEnabled(), f.Form.DeleteDevice1->isEnabled()};
+                           f.Form.EditDevice1->isEnabled(),  f.Form.DeleteDevice1->isEnabled()};
     };
     f.Form.TreePopupPopup(NodePoint(f.Form, 0, 0));
     QCOMPARE(enabled(), QList<bool>({false, false, false, true, true, true}));
@@ -250,7 +250,8 @@ void TestMainWindow::deviceCommands() {
     QVERIFY(right.isNull());
     QCOMPARE(two->DeviceCount(), 1);
     // The panels follow whatever the tree selects now; never the deleted device.
-    QCOMPARE(f.Form.DeviceFrame->SelectedDevice(), TGroups::NodeDevice(f.Form.GroupDeviceTree->SelectedObject()));
+    QCOMPARE(f.Form.DeviceFrame->SelectedDevice(),
+             TGroups::NodeDevice(f.Form.GroupDeviceTree->SelectedObject()));
 }
 
 void TestMainWindow::dragAndDropMovesDevicesOnly() {
@@ -263,15 +264,16 @@ void TestMainWindow::dragAndDropMovesDevicesOnly() {
     a->SetVolume_A(-7);
 
     f.Form.TreePopupPopup(NodePoint(f.Form, 0, 0)); // select A
-    f.Form.GroupDeviceTreeDragDrop(a, two);          // onto a group
+    f.Form.GroupDeviceTreeDragDrop(a, two);         // onto a group
     QCOMPARE(two->Devices(), QList<TDevice*>({c, a}));
     QCOMPARE(a->Volume_A(), -7.0);
 
     f.Form.TreePopupPopup(NodePoint(f.Form, 0, 0)); // select B
-    f.Form.GroupDeviceTreeDragDrop(b, c);            // onto a device of another group
+    f.Form.GroupDeviceTreeDragDrop(b, c);           // onto a device of another group
     QCOMPARE(two->Devices(), QList<TDevice*>({c, a, b}));
     QCOMPARE(one->DeviceCount(), 0);
-    QCOMPARE(TreeText(f.Form), QStringList({"One [ONE]", "Two [TWO]", "  C [C    ]", "  A [A    ]", "  B [B    ]"}));
+    QCOMPARE(TreeText(f.Form),
+             QStringList({"One [ONE]", "Two [TWO]", "  C [C    ]", "  A [A    ]", "  B [B    ]"}));
 
     // A group node cannot be dragged, and a drop without a selected device does nothing.
     const QModelIndex groupIndex = f.Form.GroupDeviceTree->model()->index(0, 0);
@@ -348,7 +350,7 @@ void TestMainWindow::globalFaderLabelAndVolume() {
     f.Form.GlobalVolumeX->SetInternalValue(1.0);
     QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-96dB"));
     f.Form.GlobalVolumeX->SetInternalValue(0.5 + 12.34 / 192);
-    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-12.3dB")); // at most one decimal
+    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-12.3dB"));         // at most one decimal
     QVERIFY(std::abs(f.Form.GroupRegistry()->Volume() + 12.34) < 1e-9); // the value itself, not the label
 }
 
@@ -385,12 +387,14 @@ void TestMainWindow::faderMovesTheAmplifiersEndToEnd() {
         form.OpenProject(project);
         form.TreePopupPopup(NodePoint(form, 0));
         QCOMPARE(form.GroupFrame->Group(), form.GroupRegistry()->Group(0));
-        QTRY_VERIFY_WITH_TIMEOUT(left.State().DeviceName == "L    " && right.State().DeviceName == "R    ", 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(left.State().DeviceName == "L    " && right.State().DeviceName == "R    ",
+                                 10000);
         form.GroupFrame->POT_Volume_A->SetValue(-6);
         const int code = LevelCode(-6);
         QElapsedTimer timer;
         timer.start();
-        QTRY_VERIFY_WITH_TIMEOUT(left.State().Settings[0] == code && right.State().Settings[0] == code, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(left.State().Settings[0] == code && right.State().Settings[0] == code,
+                                 10000);
         qInfo("both amplifiers held the new level %lld ms after the fader moved", timer.elapsed());
     }
     GroupNameForm = nullptr;

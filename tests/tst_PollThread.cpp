@@ -98,8 +98,8 @@ private:
 
 std::array<std::uint8_t, 6> Codes(const TDevice& d) {
     const std::array<int, 6> c = d.SettingsCodes();
-    return {{std::uint8_t(c[0]), std::uint8_t(c[1]), std::uint8_t(c[2]), std::uint8_t(c[3]), std::uint8_t(c[4]),
-             std::uint8_t(c[5])}};
+    return {{std::uint8_t(c[0]), std::uint8_t(c[1]), std::uint8_t(c[2]), std::uint8_t(c[3]),
+             std::uint8_t(c[4]), std::uint8_t(c[5])}};
 }
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "tools/ampsim/AmpRack.h"
 #include "ui/SearchFormUnit.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,7 +15,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
-#include <QElapsedTimer>
 #include <QtTest>
 
 #include <memory>

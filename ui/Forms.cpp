@@ -12,7 +12,8 @@ TDeviceNameForm* DeviceNameForm = nullptr;
 TAboutBoxForm* AboutBoxForm = nullptr;
 
 void ShowErrorMessage(QWidget* parent, const QString& message) {
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), DisplayMessage(message), QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), DisplayMessage(message), QMessageBox::Ok,
+                    parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }

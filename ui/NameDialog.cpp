@@ -5,8 +5,8 @@
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
