@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <malloc.h>
+
 namespace {
 // The parts of a document as text: "S:name" start tag, "X:name" empty-element tag, "E:name" end
 // tag, "O" other.
@@ -66,6 +68,7 @@ private slots:
     void attributeValues();
     void utf8DeclarationConvertsLaterValues_data();
     void utf8DeclarationConvertsLaterValues();
+    void manyAttributesCostNoMoreThanTheirDocument();
     void openReadsRegularFilesOnly();
     void windows1252RoundTrip();
     void anyBytesEndInBoundedParts_data();
@@ -177,12 +180,28 @@ void TestXmlReader::utf8DeclarationConvertsLaterValues() {
     QFETCH(QString, after);
     const QByteArray value = "'\xc3\xa9\xe2\x82\xac\xce\xa9'";
     XmlReader reader;
-    reader.OpenBytes("<a x=" + value + "/>" + declaration + "<b x=" + value + "/>");
+    // A U+FEFF opening a value is a character like any other, not a byte order mark.
+    reader.OpenBytes("<a x=" + value + "/>" + declaration + "<b x=" + value +
+                     " y='\xef\xbb\xbf-\xef\xbb\xbf'/>");
     QVERIFY(reader.Next());
     QCOMPARE(reader.Attribute("x"), before);
     while (reader.Next() && reader.Name() != QLatin1String("b")) {
     }
     QCOMPARE(reader.Attribute("x"), after);
+    QCOMPARE(reader.Attribute("y"), before == after ? Cp1252ToUnicode("\xef\xbb\xbf-\xef\xbb\xbf") : "¿-¿");
+}
+
+// A tag costs no memory beyond its document, whatever the number of attributes it holds (a file
+// of empty attributes once took 23 times its size).
+void TestXmlReader::manyAttributesCostNoMoreThanTheirDocument() {
+    const QByteArray document = "<a" + QByteArray(" b=''").repeated(1'000'000) + " x='1'>";
+    XmlReader reader;
+    reader.OpenBytes(document);
+    const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
+    QVERIFY(reader.Next());
+    QCOMPARE(reader.Attribute("x") + reader.Attribute("b"), QStringLiteral("1"));
+    const std::size_t after = mallinfo2().uordblks + mallinfo2().hblkhd;
+    QVERIFY2(after < before + std::size_t(document.size()), qPrintable(QString::number(after - before)));
 }
 
 void TestXmlReader::openReadsRegularFilesOnly() {

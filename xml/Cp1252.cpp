@@ -21,7 +21,7 @@ int ByteOf(char16_t u) {
 
 } // namespace
 
-QString Cp1252ToUnicode(const QByteArray& bytes) {
+QString Cp1252ToUnicode(QByteArrayView bytes) {
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
     for (const char c : bytes) {

@@ -4,8 +4,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
 namespace {
 
@@ -109,6 +112,50 @@ char PredefinedEntity(QByteArrayView name) {
     return 0;
 }
 
+// Walks an attribute list from `pos` up to `end`, calling `visit`(name, raw value) for each
+// attribute until it answers true. Blanks are skipped; a name runs to a blank, "=", "/" or ">";
+// everything up to "=" and then up to the next quote of either kind is skipped; the value runs
+// to the next quote of the same kind. ">" or the end outside a value ends the list, and so does
+// a character that cannot begin a name where a name should begin. Returns where the list
+// ended, or where the value `visit` accepted closes.
+template <typename TVisit>
+qsizetype ScanAttributes(const char* d, qsizetype pos, qsizetype end, TVisit visit) {
+    qsizetype p = pos;
+    for (;;) {
+        while (p < end && IsBlank(d[p]))
+            ++p;
+        if (p >= end || d[p] == '>' || !CanBeginName(d[p]))
+            return p;
+        const qsizetype nameBegin = p;
+        while (p < end && !IsBlank(d[p]) && d[p] != '=' && d[p] != '/' && d[p] != '>')
+            ++p;
+        const qsizetype nameEnd = p;
+        while (p < end && d[p] != '=' && d[p] != '>')
+            ++p;
+        if (p >= end || d[p] == '>')
+            return p;
+        ++p;
+        while (p < end && d[p] != '"' && d[p] != '\'' && d[p] != '>')
+            ++p;
+        if (p >= end || d[p] == '>')
+            return p;
+        const char quote = d[p];
+        const qsizetype valueBegin = p + 1;
+        const void* found = std::memchr(d + valueBegin, quote, size_t(end - valueBegin));
+        const qsizetype close = found ? static_cast<const char*>(found) - d : end;
+        if (visit(QByteArrayView(d + nameBegin, nameEnd - nameBegin),
+                  QByteArrayView(d + valueBegin, close - valueBegin)))
+            return close;
+        if (close >= end)
+            return end;
+        p = close + 1;
+    }
+}
+
+bool IgnoreAttribute(QByteArrayView, QByteArrayView) {
+    return false;
+}
+
 } // namespace
 
 bool XmlReader::Open(const QString& fileName) {
@@ -119,25 +166,34 @@ bool XmlReader::Open(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;
+    // Read straight into one buffer sized for the file, so that reading costs the file's size
+    // once; a file whose size the system does not know (/proc) grows it as it goes.
     QByteArray bytes;
+    const qint64 expected = file.size();
+    if (expected > 0 && expected <= kMaxDocumentSize)
+        bytes.reserve(qsizetype(expected) + kReadChunk);
     for (;;) {
-        const QByteArray chunk = file.read(kReadChunk);
-        if (chunk.isEmpty())
+        const qsizetype had = bytes.size();
+        bytes.resize(had + kReadChunk);
+        const qint64 got = file.read(bytes.data() + had, kReadChunk);
+        bytes.resize(had + std::max<qint64>(got, 0));
+        if (got <= 0)
             break;
-        bytes.append(chunk);
         if (bytes.size() > kMaxDocumentSize)
             return false;
     }
     if (file.error() != QFileDevice::NoError)
         return false;
-    OpenBytes(bytes);
+    OpenBytes(std::move(bytes));
     return true;
 }
 
-void XmlReader::OpenBytes(const QByteArray& bytes) {
+void XmlReader::OpenBytes(QByteArray bytes) {
     // A zero byte ends the document, as it would end a zero-terminated text.
     const qsizetype zero = bytes.indexOf('\0');
-    FDocument = zero < 0 ? bytes : bytes.left(zero);
+    if (zero >= 0)
+        bytes.truncate(zero);
+    FDocument = std::move(bytes);
     Start();
 }
 
@@ -150,8 +206,8 @@ void XmlReader::Start() {
 
 void XmlReader::ClearPart() {
     FKind = Other;
-    FName.clear();
-    FAttributes.clear();
+    FNameBegin = FNameLength = 0;
+    FAttributesBegin = FAttributesEnd = 0;
 }
 
 bool XmlReader::Next() {
@@ -197,12 +253,16 @@ void XmlReader::ReadProcessingInstruction(qsizetype begin) {
     const qsizetype afterName = begin + 5;
     if (!StartsWith(FDocument, begin, "<?xml") || afterName >= end || !IsBlank(FDocument.at(afterName)))
         return;
-    QList<TAttribute> pseudoAttributes;
-    ReadAttributes(afterName, end, pseudoAttributes);
-    const auto encoding = std::find_if(pseudoAttributes.cbegin(), pseudoAttributes.cend(),
-                                       [](const TAttribute& a) { return a.Name == "encoding"; });
+    std::optional<QByteArrayView> encoding;
+    ScanAttributes(FDocument.constData(), afterName, end,
+                   [&encoding](QByteArrayView name, QByteArrayView value) {
+                       if (name != "encoding")
+                           return false;
+                       encoding = value;
+                       return true;
+                   });
     // A declaration that names no encoding declares UTF-8.
-    if (encoding == pseudoAttributes.cend() || encoding->Value.compare("UTF-8", Qt::CaseInsensitive) == 0)
+    if (!encoding || ProcessValue(*encoding).compare("UTF-8", Qt::CaseInsensitive) == 0)
         FUtf8Values = true;
 }
 
@@ -212,7 +272,8 @@ void XmlReader::ReadEndTag(qsizetype begin) {
     while (p < n && !EndsElementName(FDocument.at(p)))
         ++p;
     FKind = EndTag;
-    FName = FDocument.mid(begin + 2, p - begin - 2);
+    FNameBegin = begin + 2;
+    FNameLength = p - FNameBegin;
     FPos = PastNext(FDocument, p, ">");
 }
 
@@ -221,8 +282,11 @@ void XmlReader::ReadTag(qsizetype begin) {
     qsizetype p = begin + 1;
     while (p < n && !EndsElementName(FDocument.at(p)))
         ++p;
-    FName = FDocument.mid(begin + 1, p - begin - 1);
-    p = ReadAttributes(p, n, FAttributes);
+    FNameBegin = begin + 1;
+    FNameLength = p - FNameBegin;
+    FAttributesBegin = p;
+    p = ScanAttributes(FDocument.constData(), p, n, IgnoreAttribute);
+    FAttributesEnd = p;
     FKind = StartTag;
     if (p >= n) {
         FPos = n;
@@ -232,40 +296,6 @@ void XmlReader::ReadTag(qsizetype begin) {
         if (FDocument.at(p) == '/')
             FKind = EmptyElementTag;
         FPos = PastNext(FDocument, p, ">");
-    }
-}
-
-qsizetype XmlReader::ReadAttributes(qsizetype pos, qsizetype end, QList<TAttribute>& into) const {
-    const char* d = FDocument.constData();
-    qsizetype p = pos;
-    for (;;) {
-        while (p < end && IsBlank(d[p]))
-            ++p;
-        if (p >= end || d[p] == '>' || !CanBeginName(d[p]))
-            return p;
-        const qsizetype nameBegin = p;
-        while (p < end && !IsBlank(d[p]) && d[p] != '=' && d[p] != '/' && d[p] != '>')
-            ++p;
-        const qsizetype nameEnd = p;
-        while (p < end && d[p] != '=' && d[p] != '>')
-            ++p;
-        if (p >= end || d[p] == '>')
-            return p;
-        ++p;
-        while (p < end && d[p] != '"' && d[p] != '\'' && d[p] != '>')
-            ++p;
-        if (p >= end || d[p] == '>')
-            return p;
-        const char quote = d[p];
-        const qsizetype valueBegin = p + 1;
-        qsizetype close = valueBegin;
-        while (close < end && d[close] != quote)
-            ++close;
-        into.append({FDocument.mid(nameBegin, nameEnd - nameBegin),
-                     ProcessValue(QByteArrayView(d + valueBegin, close - valueBegin))});
-        if (close >= end)
-            return end;
-        p = close + 1;
     }
 }
 
@@ -300,8 +330,11 @@ QByteArray XmlReader::ProcessValue(QByteArrayView raw) const {
     }
     std::replace_if(
         out.begin(), out.end(), [](char ch) { return IsBlank(ch); }, ' ');
-    if (FUtf8Values)
-        return UnicodeToCp1252(QString::fromUtf8(out), '\xBF');
+    if (FUtf8Values) {
+        // A U+FEFF at the start of a value is a character like any other, not a byte order mark.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+        return UnicodeToCp1252(utf8.decode(out), '\xBF');
+    }
     return out;
 }
 
@@ -310,11 +343,21 @@ XmlReader::TPartKind XmlReader::Kind() const {
 }
 
 QString XmlReader::Name() const {
-    return Cp1252ToUnicode(FName);
+    return Cp1252ToUnicode(QByteArrayView(FDocument).sliced(FNameBegin, FNameLength));
 }
 
 QString XmlReader::Attribute(const QString& name) const {
-    const auto found = std::find_if(FAttributes.cbegin(), FAttributes.cend(),
-                                    [&name](const TAttribute& a) { return Cp1252ToUnicode(a.Name) == name; });
-    return found == FAttributes.cend() ? QString() : Cp1252ToUnicode(found->Value);
+    if (FKind != StartTag && FKind != EmptyElementTag)
+        return QString();
+    // A character outside the code page becomes the zero byte, which no document holds.
+    const QByteArray key = UnicodeToCp1252(name, '\0');
+    std::optional<QByteArrayView> raw;
+    ScanAttributes(FDocument.constData(), FAttributesBegin, FAttributesEnd,
+                   [&key, &raw](QByteArrayView attribute, QByteArrayView value) {
+                       if (attribute != key)
+                           return false;
+                       raw = value;
+                       return true;
+                   });
+    return raw ? Cp1252ToUnicode(ProcessValue(*raw)) : QString();
 }

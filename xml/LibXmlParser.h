@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QList>
 #include <QString>
 
 // The forward-only pull reader of project files. It accepts what the project writer produces
@@ -16,7 +15,7 @@ public:
     // document. Returns whether the file was read.
     bool Open(const QString& fileName);
     // Uses `bytes` as the document (for in-memory sources).
-    void OpenBytes(const QByteArray& bytes);
+    void OpenBytes(QByteArray bytes);
     // Positions the reader before the first part.
     void Start();
     // Advances to the next part; false when the document is exhausted, and on every later call.
@@ -30,23 +29,22 @@ public:
     QString Attribute(const QString& name) const;
 
 private:
-    struct TAttribute {
-        QByteArray Name;
-        QByteArray Value; // processed
-    };
     void ClearPart();
     void ReadTag(qsizetype begin);
     void ReadEndTag(qsizetype begin);
     void ReadProcessingInstruction(qsizetype begin);
-    // Reads attributes from `pos` up to `end`; returns where the list stopped.
-    qsizetype ReadAttributes(qsizetype pos, qsizetype end, QList<TAttribute>& into) const;
     QByteArray ProcessValue(QByteArrayView raw) const;
 
+    // The document, held once. The current part refers into it: a tag keeps only where its name
+    // and its attribute list lie, and Attribute() reads the list again. So the memory of a load
+    // stays that of its file, whatever the number of attributes a tag holds.
     QByteArray FDocument;
     qsizetype FPos = 0;
     bool FExhausted = false;
     bool FUtf8Values = false;
     TPartKind FKind = Other;
-    QByteArray FName;
-    QList<TAttribute> FAttributes;
+    qsizetype FNameBegin = 0;
+    qsizetype FNameLength = 0;
+    qsizetype FAttributesBegin = 0;
+    qsizetype FAttributesEnd = 0;
 };
