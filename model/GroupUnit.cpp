@@ -14,6 +14,7 @@
 TGroup::TGroup(TGroups* registry) : QObject(registry), FRegistry(registry) {
     Trace(QStringLiteral("TGroup.Create Begin"));
     registry->AddGroup(this);
+    registry->IndexShortName(this, FShortName);
     FGroupNode = new QStandardItem(QStringLiteral("Invalid"));
     FGroupNode->setEditable(false);
     FGroupNode->setDragEnabled(false);
@@ -29,6 +30,7 @@ TGroup::~TGroup() {
     emit FRegistry->GroupDestroying(this);
     while (!FDevices.isEmpty())
         delete FDevices.first();
+    FRegistry->UnindexShortName(this, FShortName);
     FRegistry->RemoveGroup(this);
     if (FGroupNode) {
         FRegistry->TreeNodes()->removeRow(FGroupNode->row());
@@ -50,18 +52,16 @@ void TGroup::RefreshNodeText() {
 }
 
 void TGroup::SetLongName(const QString& text) {
-    if (text != FLongName)
-        FLongName = text;
+    if (text.left(TDevice::MaxTextLength) != FLongName)
+        FLongName = text.left(TDevice::MaxTextLength);
     RefreshNodeText();
 }
 
 void TGroup::SetShortName(const QString& text) {
-    if (text != FShortName) {
-        QString upper = text;
-        for (QChar& c : upper)
-            if (c.unicode() >= 'a' && c.unicode() <= 'z')
-                c = QChar(ushort(c.unicode() - 'a' + 'A'));
-        FShortName = upper;
+    if (text.left(TDevice::MaxTextLength) != FShortName) {
+        FRegistry->UnindexShortName(this, FShortName);
+        FShortName = UpperCaseLetters(text.left(TDevice::MaxTextLength));
+        FRegistry->IndexShortName(this, FShortName);
         for (TDevice* device : std::as_const(FDevices))
             device->SendGroupName(FShortName);
     }
@@ -127,7 +127,10 @@ void TGroup::AdoptDevice(TDevice* device) {
 void TGroup::LoadDevices(XmlReader& reader) {
     while (reader.Next()) {
         const XmlReader::TPartKind kind = reader.Kind();
-        if (kind == XmlReader::EndTag && reader.Name() == QLatin1String("Devices"))
+        // The end tag of Groups also ends a Devices element that was never closed, so that the
+        // loader sees it.
+        if (kind == XmlReader::EndTag &&
+            (reader.Name() == QLatin1String("Devices") || reader.Name() == QLatin1String("Groups")))
             return;
         if ((kind == XmlReader::StartTag || kind == XmlReader::EmptyElementTag) &&
             reader.Name() == QLatin1String("Device")) {

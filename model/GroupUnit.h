@@ -36,6 +36,7 @@ public:
     // it in their next Reconcile.
     bool Mute = false;
 
+    // Both keep at most 255 characters, as a device's names do.
     void SetLongName(const QString& text);
     void SetShortName(const QString& text);
     void RefreshNodeText();
@@ -55,7 +56,8 @@ public:
     // member list alike; the device keeps its own levels and mutes.
     void AdoptDevice(TDevice* device);
 
-    // Reads the Device elements of a Devices element; returns after its end tag.
+    // Reads the Device elements of a Devices element; returns after its end tag (or an end tag of
+    // Groups, which the caller then sees as the current part).
     void LoadDevices(XmlReader& reader);
 
     int DeviceCount() const { return int(FDevices.size()); }

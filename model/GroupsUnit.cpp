@@ -9,12 +9,20 @@
 
 #include <QStandardItemModel>
 
+#include <algorithm>
+
+QString ShortNameKey(const QString& shortName) {
+    return UpperCaseLetters(WithoutTrailingBlanks(shortName.left(TDevice::MaxTextLength)));
+}
+
 TGroups::TGroups(QObject* owner) : QObject(owner), FTreeNodes(new QStandardItemModel(this)) {
     Trace(QStringLiteral("TGroups.Create"));
 }
 
 TGroups::~TGroups() {
     Trace(QStringLiteral("TGroups.Destroy Begin"));
+    FClosing = true; // no index upkeep while every group goes
+    FShortNames.clear();
     while (!FGroups.isEmpty())
         delete FGroups.first();
     if (CurrentRegistry() == this)
@@ -25,8 +33,10 @@ TGroups::~TGroups() {
 }
 
 void TGroups::SetVolume(double x) {
-    if (x != FVolume)
+    if (x != FVolume) {
         FVolume = x;
+        emit VolumeChanged(x);
+    }
 }
 
 void TGroups::SetMute(bool flag) {
@@ -35,10 +45,39 @@ void TGroups::SetMute(bool flag) {
 }
 
 TGroup* TGroups::FindGroup(const QString& shortName) const {
-    for (TGroup* group : FGroups)
-        if (group->ShortName() == shortName)
-            return group;
-    return nullptr;
+    return FShortNames.value(ShortNameKey(shortName)).First;
+}
+
+void TGroups::IndexShortName(TGroup* group, const QString& shortName) {
+    if (FClosing)
+        return;
+    TShortNameEntry& entry = FShortNames[ShortNameKey(shortName)];
+    // A group just created is the last one and so never the first of its key; only a rename can
+    // bring an earlier group to a key already held.
+    if (entry.Count == 0 ||
+        (FGroups.last() != group && FGroups.indexOf(group) < FGroups.indexOf(entry.First)))
+        entry.First = group;
+    ++entry.Count;
+}
+
+void TGroups::UnindexShortName(TGroup* group, const QString& shortName) {
+    if (FClosing)
+        return;
+    const QString key = ShortNameKey(shortName);
+    const auto found = FShortNames.find(key);
+    if (found == FShortNames.end())
+        return;
+    if (--found->Count == 0) {
+        FShortNames.erase(found);
+        return;
+    }
+    if (found->First != group)
+        return;
+    // Several groups held the key: the next one in registry order takes the lead.
+    const auto next = std::find_if(FGroups.cbegin(), FGroups.cend(), [&](const TGroup* other) {
+        return other != group && ShortNameKey(other->ShortName()) == key;
+    });
+    found->First = next == FGroups.cend() ? nullptr : *next;
 }
 
 TGroup* TGroups::FindOrAddGroup(const QString& longName, const QString& shortName) {
@@ -64,7 +103,7 @@ TDevice* TGroups::NodeDevice(QObject* nodeObject) {
     return qobject_cast<TDevice*>(nodeObject);
 }
 
-void TGroups::LoadGroups(XmlReader& reader) {
+bool TGroups::LoadGroups(XmlReader& reader) {
     TGroup* current = nullptr;
     while (reader.Next()) {
         const XmlReader::TPartKind kind = reader.Kind();
@@ -86,11 +125,15 @@ void TGroups::LoadGroups(XmlReader& reader) {
                 current->Mute = TextToBool(reader.Attribute(QStringLiteral("Mute")));
             } else if (name == QLatin1String("Devices") && current && kind == XmlReader::StartTag) {
                 current->LoadDevices(reader);
+                // A Devices element left open ends at the end tag of Groups.
+                if (reader.Kind() == XmlReader::EndTag && reader.Name() == QLatin1String("Groups"))
+                    return true;
             }
             // A Devices element before any Group has no group to receive its devices: its
             // Device elements are passed over like any other part.
         } else if (kind == XmlReader::EndTag && reader.Name() == QLatin1String("Groups")) {
-            return;
+            return true;
         }
     }
+    return false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -10,6 +11,10 @@ class QStandardItemModel;
 class TDevice;
 class TGroup;
 class XmlReader;
+
+// The form under which group short names are compared: at most 255 characters, without trailing
+// blanks (amplifiers pad their group code to five), a-z as A-Z (as SetShortName stores them).
+QString ShortNameKey(const QString& shortName);
 
 // The root of the project model: the groups in registry order, the global volume offset and
 // global mute, and the device tree that mirrors them (one root node per group, one child node
@@ -38,7 +43,8 @@ public:
     TGroup* Group(int index) const { return FGroups.at(index); }
     const QList<TGroup*>& Groups() const { return FGroups; }
 
-    // The first group whose ShortName equals `shortName` exactly, or nullptr.
+    // The first group, in registry order, whose ShortName has the same ShortNameKey, or nullptr.
+    // Constant time: the registry keeps an index of the keys.
     TGroup* FindGroup(const QString& shortName) const;
     // FindGroup, or a new group appended with these names (long name first).
     TGroup* FindOrAddGroup(const QString& longName, const QString& shortName);
@@ -47,14 +53,17 @@ public:
     // 100 ms tick of the program does.
     void ReconcileAll();
 
-    // Reads Group elements and their devices up to the end tag of the Groups element.
-    void LoadGroups(XmlReader& reader);
+    // Reads Group elements and their devices up to the end tag of the Groups element. Returns
+    // whether that end tag came (false: the document ended first).
+    bool LoadGroups(XmlReader& reader);
 
     // The group of a tree node's object, or the device of it; nullptr for other nodes.
     static TGroup* NodeGroup(QObject* nodeObject);
     static TDevice* NodeDevice(QObject* nodeObject);
 
 signals:
+    // The global volume offset changed (SetVolume with another value).
+    void VolumeChanged(double volume);
     // A group is about to be destroyed: windows showing it must let go first.
     void GroupDestroying(TGroup* group);
     // A device is about to be destroyed.
@@ -65,7 +74,17 @@ private:
     friend class TDevice;
     void AddGroup(TGroup* group) { FGroups.append(group); }
     void RemoveGroup(TGroup* group) { FGroups.removeOne(group); }
+    // The short-name index: each key leads to the first group holding it and counts the groups
+    // that do. Groups call these as they are created, renamed and destroyed.
+    void IndexShortName(TGroup* group, const QString& shortName);
+    void UnindexShortName(TGroup* group, const QString& shortName);
 
+    struct TShortNameEntry {
+        TGroup* First = nullptr;
+        int Count = 0;
+    };
+    QHash<QString, TShortNameEntry> FShortNames;
+    bool FClosing = false;
     double FVolume = 0.0;
     bool FMute = false;
     QStandardItemModel* FTreeNodes;

@@ -8,13 +8,18 @@
 #include "xml/Cp1252.h"
 #include "xml/LibXmlParser.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <limits>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 IFormBounds::~IFormBounds() = default;
 
@@ -162,27 +167,101 @@ bool IsMissing(const QString& fileName) {
     return std::filesystem::status(path, error).type() == std::filesystem::file_type::not_found;
 }
 
+// Whether a save may go to `fileName`: nothing is there yet (a dangling symbolic link counts:
+// its target is created), or a regular file, directly or through symbolic links, which the save
+// then writes (the links stay). A device, a pipe, a socket, a directory or a loop of links is
+// never replaced by a project file.
+bool IsSaveTarget(const QString& fileName) {
+    struct stat target {};
+    if (::stat(QFile::encodeName(fileName).constData(), &target) == 0)
+        return S_ISREG(target.st_mode);
+    return errno != ELOOP;
+}
+
+// Whether `name` is the name a save gives its temporary file: the project's name, a dot and six
+// letters mixing upper and lower case. A name a person would choose, such as "show.pac.backup"
+// or "show.pac.OLDONE", never is.
+bool IsTemporaryName(const QString& name, const QString& prefix) {
+    if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
+        return false;
+    bool upper = false;
+    bool lower = false;
+    for (const QChar c : QStringView(name).sliced(prefix.size())) {
+        const bool isUpper = c >= QLatin1Char('A') && c <= QLatin1Char('Z');
+        const bool isLower = c >= QLatin1Char('a') && c <= QLatin1Char('z');
+        if (!isUpper && !isLower)
+            return false;
+        upper = upper || isUpper;
+        lower = lower || isLower;
+    }
+    return upper && lower;
+}
+
+// Whether a file holds what a save writes, or the start of it (a save killed before it wrote).
+bool HoldsProjectText(const QString& fileName) {
+    static const QByteArray kStart = QByteArrayLiteral("<Groups Mute='");
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(kStart.size());
+    return kStart.startsWith(head);
+}
+
+// A save killed between writing its temporary file and putting it in place leaves that file
+// beside the project. Those of this user are removed once a save of the same project succeeded.
+void RemoveStaleTemporaries(const QString& fileName) {
+    const QString written = QFileInfo(fileName).canonicalFilePath();
+    if (written.isEmpty())
+        return;
+    const QFileInfo info(written);
+    const QString prefix = info.fileName() + QLatin1Char('.');
+    const QDir folder = info.dir();
+    const QStringList candidates = folder.entryList({prefix + QStringLiteral("??????")},
+                                                    QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+    for (const QString& name : candidates) {
+        const QString path = folder.filePath(name);
+        const QByteArray encoded = QFile::encodeName(path);
+        struct stat entry {};
+        if (IsTemporaryName(name, prefix) && ::lstat(encoded.constData(), &entry) == 0 &&
+            S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid() && HoldsProjectText(path))
+            ::unlink(encoded.constData());
+    }
+}
+
 } // namespace
 
 void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* bounds) {
+    const QString cannotCreate = QStringLiteral("Cannot create file ") + fileName;
+    if (!IsSaveTarget(fileName))
+        throw EFileError(cannotCreate);
     const QRect form = bounds ? bounds->FormBounds() : kDefaultFormBounds;
     const QByteArray bytes = UnicodeToCp1252(ProjectText(registry, form), '?');
     // The previous file is replaced only once the new text is completely on disk. Unbuffered:
     // a short write must show here, since commit() does not notice one in its final flush and
-    // would put a truncated file in place of the old one.
+    // would put a truncated file in place of the old one. A user who may write the file but not
+    // its folder, where no temporary file can be made, has the file written directly.
     QSaveFile file(fileName);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
         !file.commit())
-        throw EFileError(QStringLiteral("Cannot create file ") + fileName);
+        throw EFileError(cannotCreate);
+    RemoveStaleTemporaries(fileName);
 }
 
 void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds) {
     XmlReader reader;
     // A missing file starts an empty project; one that exists but cannot be read must not, or
     // the next Save would write the empty project over it.
-    if (!reader.Open(fileName) && !IsMissing(fileName))
+    if (!reader.Open(fileName)) {
+        if (IsMissing(fileName))
+            return;
         throw EFileError(QStringLiteral("Cannot open file ") + fileName);
+    }
     reader.Start();
+    // Every file this program writes closes its Groups element. One that ends before (cut
+    // short, empty, not a project at all) would otherwise open as a project with groups or
+    // devices missing, and the next Save would make the loss permanent.
+    bool complete = false;
     while (reader.Next()) {
         if (!IsStartOrEmpty(reader))
             continue;
@@ -192,10 +271,11 @@ void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds
             registry.SetMute(TextToBool(reader.Attribute(QStringLiteral("Mute"))));
             // An empty Groups tag holds no groups; reading on for its end tag would swallow
             // the Application element that follows.
-            if (reader.Kind() == XmlReader::StartTag)
-                registry.LoadGroups(reader);
+            complete = reader.Kind() == XmlReader::EmptyElementTag || registry.LoadGroups(reader);
         } else if (name == QLatin1String("Application") && reader.Kind() == XmlReader::StartTag) {
             LoadFormBounds(reader, bounds);
         }
     }
+    if (!complete)
+        throw EFileError(fileName + QStringLiteral(" is damaged: it ends before </Groups>"));
 }

@@ -173,3 +173,17 @@ bool TextToBool(const QString& text) {
 QString BoolToText(bool value) {
     return value ? QStringLiteral("True") : QStringLiteral("False");
 }
+
+QString UpperCaseLetters(QString text) {
+    for (QChar& c : text)
+        if (c.unicode() >= 'a' && c.unicode() <= 'z')
+            c = QChar(ushort(c.unicode() - 'a' + 'A'));
+    return text;
+}
+
+QString WithoutTrailingBlanks(const QString& text) {
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.left(end);
+}

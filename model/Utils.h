@@ -31,3 +31,9 @@ std::optional<bool> TryTextToBool(const QString& text);
 
 // "True" or "False".
 QString BoolToText(bool value);
+
+// The text with the letters a-z made A-Z; every other character stays as it is.
+QString UpperCaseLetters(QString text);
+
+// The text without the spaces at its end.
+QString WithoutTrailingBlanks(const QString& text);

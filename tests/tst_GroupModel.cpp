@@ -37,7 +37,7 @@ private slots:
     void levelSettersPassOnlyChangedValuesToEveryMember();
     void lockSettersChangeNoDevice();
     void shortNameIsUpperCasedAndToldToTheMembers();
-    void findOrAddGroupComparesTheArgumentUnchanged();
+    void findGroupIgnoresCaseAndTrailingBlanks();
     void treeFollowsCreationAdoptionAndDeletion();
     void groupDestructionLetsWindowsGoFirst();
     void registryDestructionEmptiesTheTree();
@@ -63,6 +63,13 @@ void TestGroupModel::newRegistryAndGroupDefaults() {
     QCOMPARE(f.Registry->Group(0), g);
     QCOMPARE(f.Registry->TreeNodes()->item(0)->data(TGroups::NodeObjectRole).value<QObject*>(),
              static_cast<QObject*>(g));
+    QSignalSpy volume(f.Registry.get(), &TGroups::VolumeChanged);
+    f.Registry->SetVolume(-6);
+    f.Registry->SetVolume(-6);
+    f.Registry->SetMute(true);
+    QCOMPARE(f.Registry->Volume(), -6.0);
+    QVERIFY(f.Registry->Mute());
+    QCOMPARE(volume.count(), 1); // once, for the change
 }
 
 void TestGroupModel::levelSettersPassOnlyChangedValuesToEveryMember() {
@@ -137,21 +144,27 @@ void TestGroupModel::shortNameIsUpperCasedAndToldToTheMembers() {
     QCOMPARE(g->GroupNode()->text(), QString::fromUtf8("Hall [Bé1]"));
 }
 
-void TestGroupModel::findOrAddGroupComparesTheArgumentUnchanged() {
+// Groups are found by short name with case and trailing blanks aside, through an index that
+// must follow every rename and deletion; the first group in registry order leads.
+void TestGroupModel::findGroupIgnoresCaseAndTrailingBlanks() {
     TModelFixture f;
-    TGroup* hall = f.Registry->FindOrAddGroup("Hall", "HALL");
-    QCOMPARE(f.Registry->FindOrAddGroup("Other name", "HALL"), hall);
-    QCOMPARE(hall->LongName(), QStringLiteral("Hall"));
-    TGroup* second = f.Registry->FindOrAddGroup("Hall", "hall");
-    QVERIFY(second != hall);
-    QCOMPARE(second->ShortName(), QStringLiteral("HALL"));
-    QCOMPARE(f.Registry->GroupCount(), 2);
-    QCOMPARE(f.Registry->FindGroup("HALL"), hall); // the first in registry order
+    TGroup* hall = f.AddGroup("HALL", "Hall");
+    TGroup* side = f.AddGroup("SIDE  ");
+    QCOMPARE(f.AddGroup("hall ", "Other"), hall); // adds nothing, keeps the long name
+    QCOMPARE(f.Registry->FindGroup("side"), side);
     QCOMPARE(f.Registry->FindGroup(" HALL"), nullptr);
-    f.Registry->SetVolume(-6);
-    f.Registry->SetMute(true);
-    QCOMPARE(f.Registry->Volume(), -6.0);
-    QVERIFY(f.Registry->Mute());
+    side->SetShortName("hall");
+    QCOMPARE(f.Registry->FindGroup("SIDE"), nullptr);
+    QCOMPARE(f.Registry->FindGroup("HALL"), hall);
+    delete hall;
+    QCOMPARE(f.Registry->FindGroup("Hall"), side);
+    TGroup* x = f.AddGroup("X");
+    side->SetShortName("Y");
+    x->SetShortName("y");
+    side->SetShortName("y");
+    QCOMPARE(f.Registry->FindGroup("Y"), side); // earlier in the registry
+    QCOMPARE(f.AddGroup(QString(300, 'a'))->ShortName(), QString(255, 'A'));
+    QCOMPARE(f.Registry->GroupCount(), 3);
 }
 
 void TestGroupModel::treeFollowsCreationAdoptionAndDeletion() {

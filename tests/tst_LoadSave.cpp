@@ -13,6 +13,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +62,12 @@ QString LoadError(TGroups& registry, const QString& fileName, IFormBounds* bound
 }
 
 const QString kProba = QStringLiteral(FADELINK_SOURCE_DIR "/tests/data/proba.pac");
+const QString kDamaged = QStringLiteral("%1 is damaged: it ends before </Groups>");
+
+void WriteFile(const QString& fileName, const QByteArray& bytes) {
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+}
 const QString kProbaModel =
     "M0 V0; G Proba Group|PROBA -95.5 -95.5 -95.5 -95.5 10 10 L100 M0; D Amplifier 01|AMP01|192.168.1.234 00";
 const QRect kProbaBounds(190, 105, 1475, 901);
@@ -100,6 +107,10 @@ private slots:
     void fileThatCannotBeReadRaises();
     void failedSaveKeepsThePreviousFile();
     void damagedFilesLoadOrRaiseAKnownError();
+    void everyCutBeforeTheEndOfGroupsIsRefused();
+    void saveGoesToRegularFilesOnly_data();
+    void saveGoesToRegularFilesOnly();
+    void saveRemovesItsOwnStaleTemporaries();
 };
 
 void TestLoadSave::writesTheExampleByteForByte() {
@@ -212,7 +223,7 @@ void TestLoadSave::loaderToleranceAndErrors_data() {
     const QString noBool = "String->Boolean conversion error! '%1' is not a valid boolean value!";
     const QByteArray proba = ReadAll(kProba);
     const QByteArray groups = proba.left(proba.indexOf("<Application>"));
-    const QByteArray devices = "<Devices>" + DeviceTag() + "</Devices></Group>";
+    const QByteArray devices = "<Devices>" + DeviceTag() + "</Devices></Group></Groups>";
     const QString unlocked = QString(kProbaModel).replace("L100", "L000");
     const QString groupOnly = unlocked.left(unlocked.indexOf("; D "));
 
@@ -248,8 +259,9 @@ void TestLoadSave::loaderToleranceAndErrors_data() {
         kGroupsTag + GroupTag("PROBA") + "<Devices>" + DeviceTag("AMP01", "") + DeviceTag("AMP02"),
         noBool.arg(""), kProbaModel);
     row("two groups, one ShortName",
-        kGroupsTag + GroupTag("PROBA", "0", "-10", "First") + devices + GroupTag("PROBA", "1", "-20") +
-            "<Devices>" + DeviceTag("AMP02"),
+        kGroupsTag + GroupTag("PROBA", "0", "-10", "First") + "<Devices>" + DeviceTag() +
+            "</Devices></Group>" + GroupTag("PRoba  ", "1", "-20") + "<Devices>" + DeviceTag("AMP02") +
+            "</Devices></Group></Groups>",
         "",
         "M0 V0; G First|PROBA -20 -95.5 -95.5 -95.5 10 10 L100 M0; D Amplifier 01|AMP01|192.168.1.234 00; "
         "D Amplifier 01|AMP02|192.168.1.234 00");
@@ -263,7 +275,12 @@ void TestLoadSave::loaderToleranceAndErrors_data() {
     row("escaped names",
         kGroupsTag + GroupTag("PROBA", "1", "-95.5", "O&apos;Neil &amp; &lt;Co&gt; &amp;amp;") + devices, "",
         QString(kProbaModel).replace("Proba Group", "O'Neil & <Co> &amp;"));
-    row("empty file", "", "", "M0 V0");
+    // A file counts only when its Groups element is closed; what a damaged one held stays.
+    row("empty file", "", kDamaged, "M0 V0");
+    row("cut after a device", kGroupsTag + GroupTag("PROBA") + "<Devices>" + DeviceTag(), kDamaged,
+        kProbaModel);
+    row("Devices left open before </Groups>",
+        kGroupsTag + GroupTag("PROBA") + "<Devices>" + DeviceTag() + "</Groups>", "", kProbaModel);
 }
 
 void TestLoadSave::loaderToleranceAndErrors() {
@@ -275,6 +292,7 @@ void TestLoadSave::loaderToleranceAndErrors() {
     QFile file(dir.filePath("t.pac"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
     file.close();
+    error.replace("%1", file.fileName());
     TModelFixture f;
     TBounds window;
     QCOMPARE(LoadError(*f.Registry, file.fileName(), &window), error);
@@ -353,7 +371,7 @@ void TestLoadSave::failedSaveKeepsThePreviousFile() {
 void TestLoadSave::damagedFilesLoadOrRaiseAKnownError() {
     const QRegularExpression known("^('.*' is not a valid (floating point|integer) value|String->Boolean "
                                    "conversion error! '.*' is not a "
-                                   "valid boolean value!)$",
+                                   "valid boolean value!|.*/d.pac is damaged: it ends before </Groups>)$",
                                    QRegularExpression::DotMatchesEverythingOption);
     const QByteArray text = ReadAll(kProba) + QByteArray(kProbaOneLine).replace("PROBA", "OTHER");
     QRandomGenerator random(7);
@@ -374,6 +392,84 @@ void TestLoadSave::damagedFilesLoadOrRaiseAKnownError() {
         const QString error = LoadError(*f.Registry, file.fileName(), nullptr);
         QVERIFY2(error.isEmpty() || known.match(error).hasMatch(), qPrintable(error));
     }
+}
+
+// Every cut of a written file that loses any of its Groups element is refused; every later cut
+// loads it whole (a cut Form may still stop at its integer error).
+void TestLoadSave::everyCutBeforeTheEndOfGroupsIsRefused() {
+    const QByteArray text = ReadAll(kProba);
+    const qsizetype groupsRead = text.indexOf("</Groups>") + qsizetype(qstrlen("</Groups"));
+    const QRegularExpression formError("^'.*' is not a valid integer value$");
+    QTemporaryDir dir;
+    const QString name = dir.filePath("cut.pac");
+    for (qsizetype size = 0; size <= text.size(); ++size) {
+        WriteFile(name, text.left(size));
+        TModelFixture f;
+        const QString error = LoadError(*f.Registry, name, nullptr);
+        if (size < groupsRead)
+            QVERIFY2(!error.isEmpty(),
+                     qPrintable(QString("a cut at %1 bytes loaded without an error").arg(size)));
+        else
+            QVERIFY2(error.isEmpty() || formError.match(error).hasMatch(), qPrintable(error));
+        if (size >= groupsRead)
+            QCOMPARE(Describe(*f.Registry), kProbaModel);
+    }
+}
+
+void TestLoadSave::saveGoesToRegularFilesOnly_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("pipe") << "fifo" << false;
+    QTest::newRow("device") << "device" << false;
+    QTest::newRow("link to a regular file: the file is written, the link stays") << "link" << true;
+}
+
+void TestLoadSave::saveGoesToRegularFilesOnly() {
+    QFETCH(QString, kind);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    const QString name = dir.filePath("show.pac");
+    const QByteArray path = QFile::encodeName(name);
+    if (kind == "fifo")
+        QCOMPARE(mkfifo(path.constData(), 0600), 0);
+    if (kind == "device" && mknod(path.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        QSKIP("making a device node needs root");
+    if (kind == "link")
+        QVERIFY(QFile::copy(kProba, dir.filePath("target")) && QFile::link(dir.filePath("target"), name));
+    struct stat before {};
+    struct stat after {};
+    lstat(path.constData(), &before);
+    TModelFixture f;
+    f.AddGroup("NEW");
+    QString error;
+    try {
+        SaveProject(*f.Registry, name, nullptr);
+    } catch (const EFileError& e) {
+        error = e.Message;
+    }
+    QCOMPARE(error, written ? QString() : "Cannot create file " + name);
+    lstat(path.constData(), &after);
+    QVERIFY(after.st_mode == before.st_mode && after.st_ino == before.st_ino); // the very same node
+    QVERIFY(!written || ReadAll(name).contains("ShortName='NEW'"));
+}
+
+// What a save killed before its rename leaves (the project's name, a dot, six letters of both
+// cases, holding the start of a project) goes with the next save; nothing else does. The save
+// goes through a dangling link: the file is made where it points.
+void TestLoadSave::saveRemovesItsOwnStaleTemporaries() {
+    QTemporaryDir dir;
+    const QByteArray project = ReadAll(kProba);
+    const QStringList kept{"show.pac.backup", "show.pac.AbC1Ef", "other.pac.QxTrpa", "show.pac.Readme"};
+    WriteFile(dir.filePath("show.pac.QxTrpa"), project);
+    WriteFile(dir.filePath("show.pac.ZzYyXx"), QByteArray()); // killed before it wrote anything
+    for (const QString& name : kept)
+        WriteFile(dir.filePath(name), name == "show.pac.Readme" ? "not a project" : project);
+    QVERIFY(QFile::link(dir.filePath("show.pac"), dir.filePath("link.pac")));
+    TModelFixture f;
+    SaveProject(*f.Registry, dir.filePath("link.pac"), nullptr); // through a link: beside its target
+    QStringList expected = kept + QStringList{"show.pac", "link.pac"};
+    expected.sort();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System, QDir::Name), expected);
 }
 
 QTEST_MAIN(TestLoadSave)
