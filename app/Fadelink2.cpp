@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -186,10 +187,14 @@ void TForm1::CreateRegistry() {
         if (DeviceFrame->SelectedDevice() == device)
             DeviceFrame->SelectDevice(nullptr);
     });
+    // The global fader shows the registry's global volume whatever changes it: a load (also one
+    // that fails half-way), New, the fader itself.
+    connect(FGroupRegistry.get(), &TGroups::VolumeChanged, this, &TForm1::SyncGlobalFader);
     DeviceTreeStatusImages->setSourceModel(FGroupRegistry->TreeNodes());
     connect(GroupDeviceTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TForm1::GroupDeviceTreeChange, Qt::UniqueConnection);
     GroupDeviceTreeChange();
+    SyncGlobalFader();
 }
 
 void TForm1::DestroyRegistry() {
@@ -260,7 +265,10 @@ void TForm1::EditGroup1Click() {
     TGroup* group = SelectedGroup();
     if (!group)
         return;
-    if (GroupNameForm->ShowGroupNameDialog(group->LongName(), group->ShortName()) != QDialog::Accepted)
+    QPointer<TGroup> guard(group);
+    if (GroupNameForm->ShowGroupNameDialog(group->LongName(), group->ShortName(), group) !=
+            QDialog::Accepted ||
+        !guard)
         return;
     group->SetLongName(GroupNameForm->GroupLongName->text());
     group->SetShortName(GroupNameForm->GroupShortName->text());
@@ -341,10 +349,13 @@ void TForm1::New1Click() {
         return;
     DestroyRegistry();
     CreateRegistry();
+    // The new project has no file yet: Save asks for one, so that it never lands on the show
+    // file last opened or saved.
+    FProjectFileName.clear();
 }
 
 void TForm1::Open1Click() {
-    QFileDialog dialog(this, QString(), QFileInfo(FProjectFileName).path(), kFilter);
+    QFileDialog dialog(this, QString(), FProjectFolder, kFilter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(QStringLiteral("pac"));
@@ -360,17 +371,22 @@ void TForm1::OpenProject(const QString& fileName) {
     // write it over the file last opened or saved. A load error leaves "Save" off, so the
     // partial project can only be saved under a name chosen with Save as.
     Save1->setEnabled(false);
+    FProjectFolder = QFileInfo(fileName).path();
     LoadProject(*FGroupRegistry, fileName, this);
     FProjectFileName = fileName;
     Save1->setEnabled(true);
 }
 
 void TForm1::Save1Click() {
+    if (FProjectFileName.isEmpty()) {
+        Saveas1Click();
+        return;
+    }
     SaveProject(*FGroupRegistry, FProjectFileName, this);
 }
 
 void TForm1::Saveas1Click() {
-    QFileDialog dialog(this, QString(), QFileInfo(FProjectFileName).path(), kFilter);
+    QFileDialog dialog(this, QString(), FProjectFolder, kFilter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("pac"));
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
@@ -380,6 +396,7 @@ void TForm1::Saveas1Click() {
 void TForm1::SaveProjectAs(const QString& fileName) {
     SaveProject(*FGroupRegistry, fileName, this);
     FProjectFileName = fileName;
+    FProjectFolder = QFileInfo(fileName).path();
     Save1->setEnabled(true);
 }
 
@@ -403,9 +420,22 @@ void TForm1::About1Click() {
 }
 
 void TForm1::GlobalVolumeXChange() {
+    if (FSyncingGlobalFader)
+        return;
     const double v = GlobalVolumeX->Value();
     Panel8->setText(FloatToStr(RoundHalfEven(v * 10) / 10) + QStringLiteral("dB"));
     FGroupRegistry->SetVolume(v);
+}
+
+void TForm1::SyncGlobalFader() {
+    const double volume = FGroupRegistry->Volume();
+    if (GlobalVolumeX->Value() != volume) {
+        // The fader holds -96 ... 96 on its own scale; a volume it cannot show exactly (-6.3, or
+        // beyond its ends) must still stay in the registry as it is.
+        const QScopedValueRollback<bool> syncing(FSyncingGlobalFader, true);
+        GlobalVolumeX->SetValue(volume);
+    }
+    Panel8->setText(FloatToStr(RoundHalfEven(volume * 10) / 10) + QStringLiteral("dB"));
 }
 
 void TForm1::Timer1Timer() {

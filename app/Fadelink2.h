@@ -66,6 +66,9 @@ public:
     void About1Click();
     void GlobalVolumeXChange();
     void Timer1Timer();
+    // Puts the global fader and its label on the registry's global volume without writing the
+    // fader's (clamped, interpolated) value back.
+    void SyncGlobalFader();
 
     // Controls, named as the program names them.
     TGroupDeviceTree* GroupDeviceTree = nullptr;
@@ -109,4 +112,7 @@ private:
 
     std::unique_ptr<TGroups> FGroupRegistry;
     QString FProjectFileName;
+    // Where the open and save dialogs start: the folder of the last project file, also after New.
+    QString FProjectFolder;
+    bool FSyncingGlobalFader = false;
 };

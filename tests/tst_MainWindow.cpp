@@ -15,6 +15,7 @@
 #include "ui/GroupNameFormUnit.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -137,6 +138,8 @@ private slots:
     void projectFileCommands();
     void loadErrorKeepsNameButNeverSavesThePartialProject();
     void globalFaderLabelAndVolume();
+    void globalFaderShowsTheRegistryVolume_data();
+    void globalFaderShowsTheRegistryVolume();
     void groupPanelNeverBelow300();
     void faderMovesTheAmplifiersEndToEnd();
     void closingWithDevicesMidRequestIsPrompt();
@@ -185,6 +188,8 @@ void TestMainWindow::groupCommands() {
     f.Popup(QPoint(5, 5), f.Form.AddNewGroup1);
     AnswerGroupDialog("Other", "MAIN"); // the same short name adds nothing
     f.Popup(QPoint(5, 300), f.Form.AddNewGroup1);
+    AnswerGroupDialog("Other", "main"); // in any case
+    f.Popup(QPoint(5, 300), f.Form.AddNewGroup1);
     QCOMPARE(TreeText(f.Form), QStringList({"Main PA [MAIN]"}));
     QCOMPARE(f.Form.GroupDeviceTree->SelectedObject(), nullptr); // neither selected nor expanded
 
@@ -197,6 +202,27 @@ void TestMainWindow::groupCommands() {
     QCOMPARE(g->LongName(), QStringLiteral("Hall"));
     QCOMPARE(g->ShortName(), QStringLiteral("HALL2"));
     QCOMPARE(d->Commands(), QStringList({"/group=HALL2"})); // the devices are told
+
+    // Editing a group may not give it another group's code, in whatever case.
+    f.Form.GroupRegistry()->FindOrAddGroup("Second", "SEC");
+    QString refused;
+    WhenModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<TGroupNameForm*>(w);
+        QVERIFY(dialog);
+        dialog->GroupShortName->setText("hall2");
+        WhenModal([&refused, dialog](QWidget* box) {
+            refused = qobject_cast<QMessageBox*>(box)->text();
+            qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+            dialog->ButtonCancel->click();
+        });
+        dialog->ButtonOK->click();
+    });
+    f.Popup(NodePoint(f.Form, 1), f.Form.EditGroup1);
+    QCOMPARE(refused, QStringLiteral("This short name is in use!"));
+    AnswerGroupDialog("Second edited", "sec"); // its own code is its own
+    f.Popup(NodePoint(f.Form, 1), f.Form.EditGroup1);
+    QCOMPARE(TreeText(f.Form), QStringList({"Hall [HALL2]", "  Amp [A    ]", "Second edited [SEC]"}));
+    delete f.Form.GroupRegistry()->Group(1);
 
     f.Form.TreePopupPopup(NodePoint(f.Form, 0));
     QVERIFY(f.Form.GroupFrame->isVisible());
@@ -297,11 +323,24 @@ void TestMainWindow::projectFileCommands() {
     f.Form.New1->trigger();
     QCOMPARE(question, QStringLiteral("All unsaved data lost! Are you sure?"));
     QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 0);
-    QCOMPARE(f.Form.ProjectFileName(), name); // New keeps the name
-    QVERIFY(f.Form.Save1->isEnabled());
+    QCOMPARE(f.Form.ProjectFileName(), QString()); // the new project has no file yet
 
+    // Save then asks for a name as Save as does, and leaves the show file last saved alone.
     f.Form.GroupRegistry()->FindOrAddGroup("Two", "TWO");
-    f.Form.Save1->trigger(); // writes over the file last saved
+    const QByteArray saved = ReadAll(name);
+    bool asked = false;
+    WhenModal([&asked](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        QVERIFY(dialog);
+        asked = dialog->acceptMode() == QFileDialog::AcceptSave;
+        dialog->reject();
+    });
+    QVERIFY(f.Form.Save1->isEnabled());
+    f.Form.Save1->trigger();
+    QVERIFY(asked);
+    QCOMPARE(ReadAll(name), saved);
+    f.Form.SaveProjectAs(name);
+    f.Form.Save1->trigger(); // from now on Save writes that file
     f.Form.OpenProject(name);
     QCOMPARE(TreeText(f.Form), QStringList({"Two [TWO]"}));
 
@@ -352,6 +391,49 @@ void TestMainWindow::globalFaderLabelAndVolume() {
     f.Form.GlobalVolumeX->SetInternalValue(0.5 + 12.34 / 192);
     QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-12.3dB"));         // at most one decimal
     QVERIFY(std::abs(f.Form.GroupRegistry()->Volume() + 12.34) < 1e-9); // the value itself, not the label
+}
+
+// The fader and its label show the registry's global volume after whatever set it, and showing
+// it never writes the fader's own (clamped, interpolated) value back.
+void TestMainWindow::globalFaderShowsTheRegistryVolume_data() {
+    QTest::addColumn<QByteArray>("project"); // empty: New
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<double>("fader");
+    QTest::addColumn<QString>("volume"); // the registry's, as a file writes it
+    QTest::newRow("Open -6.3: stays -6.3")
+        << QByteArray("<Groups Mute='False' Volume='-6.3'></Groups>") << "-6.3dB" << -6.3 << "-6.3";
+    QTest::newRow("Open beyond the fader's ends")
+        << QByteArray("<Groups Mute='False' Volume='-200'></Groups>") << "-200dB" << -96.0 << "-200";
+    QTest::newRow("a load that fails after the volume")
+        << QByteArray("<Groups Volume='-12' Mute='maybe'></Groups>") << "-12dB" << -12.0 << "-12";
+    QTest::newRow("New") << QByteArray() << "0dB" << 0.0 << "0";
+}
+
+void TestMainWindow::globalFaderShowsTheRegistryVolume() {
+    QFETCH(QByteArray, project);
+    QFETCH(QString, label);
+    QFETCH(double, fader);
+    QFETCH(QString, volume);
+    TWindowFixture f;
+    f.Form.GlobalVolumeX->SetValue(10); // where the operator left it
+    QCOMPARE(f.Form.GroupRegistry()->Volume(), 10.0);
+    QTemporaryDir dir;
+    QString ignored;
+    if (project.isEmpty() || project.contains("maybe")) // New asks, the failed load reports
+        AnswerMessage(&ignored);
+    if (project.isEmpty()) {
+        f.Form.New1->trigger();
+    } else {
+        QFile file(dir.filePath("in.pac"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(project) == project.size());
+        file.close();
+        f.Form.RunCommand([&] { f.Form.OpenProject(file.fileName()); });
+    }
+    QCOMPARE(f.Form.Panel8->text(), label);
+    QVERIFY(std::abs(f.Form.GlobalVolumeX->Value() - fader) < 1e-9);
+    f.Form.SaveProjectAs(dir.filePath("out.pac"));
+    QVERIFY2(ReadAll(dir.filePath("out.pac")).contains("        Volume='" + volume.toLatin1() + "'>\r\n"),
+             "the registry keeps the volume exactly");
 }
 
 void TestMainWindow::groupPanelNeverBelow300() {

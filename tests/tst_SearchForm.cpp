@@ -28,6 +28,8 @@ struct TAmp {
     QByteArray Group = "STAGE";
     QByteArray Name = "AMP01";
     int BodySize = -1;
+    std::array<std::uint8_t, 6> Settings{{151, 151, 191, 191, 100, 100}};
+    bool MuteA = false;
 };
 
 // Starts one simulated amplifier per entry on 127.0.14.<Host>:80.
@@ -38,6 +40,8 @@ std::unique_ptr<TAmpRack> StartRack(const QList<TAmp>& amps) {
         config.State.Model = amp.Model;
         config.State.GroupName = amp.Group;
         config.State.DeviceName = amp.Name;
+        config.State.Settings = amp.Settings;
+        config.State.MuteA = amp.MuteA;
         config.TimeScale = 0;
         TAmpSim& sim = rack->Add(config);
         TAmpFaults faults;
@@ -221,7 +225,7 @@ void TestSearchForm::searchListsKnownAmplifiersInTheirList() {
         QCOMPARE(f.Form.CheckListBox1->item(i)->checkState(), Qt::Unchecked);
     QCOMPARE(RequestCounts(*rack), (QList<int>{1, 1, 1, 1, 1, 1}));
     QCOMPARE(rack->Amp(0).RequestPaths(), QStringList{"/zyl.zyl"});
-    QCOMPARE(f.Form.StatusBar1->currentMessage(), QStringLiteral("Searching: 127.0.14.7"));
+    QCOMPARE(f.Form.StatusBar1->currentMessage(), QStringLiteral("Search finished: 3 amplifiers found"));
     QVERIFY(f.Form.Button1->isEnabled() && f.Form.Button2->isEnabled());
 }
 
@@ -230,9 +234,9 @@ void TestSearchForm::searchProbesExactlyTheRange_data() {
     QTest::addColumn<int>("last");
     QTest::addColumn<QList<int>>("requests");
     QTest::addColumn<QString>("status");
-    QTest::newRow("one address") << 2 << 2 << QList<int>{0, 1, 0} << "Searching: 127.0.14.2";
+    QTest::newRow("one address") << 2 << 2 << QList<int>{0, 1, 0} << "Search finished: 1 amplifier found";
     QTest::newRow("last below first") << 3 << 1 << QList<int>{0, 0, 0} << "";
-    QTest::newRow("upper end") << 2 << 3 << QList<int>{0, 1, 1} << "Searching: 127.0.14.3";
+    QTest::newRow("upper end") << 2 << 3 << QList<int>{0, 1, 1} << "Search finished: 2 amplifiers found";
 }
 
 void TestSearchForm::searchProbesExactlyTheRange() {
@@ -293,10 +297,16 @@ void TestSearchForm::badFieldStopsSearchBeforeAnyProbe() {
     QVERIFY(f.Form.Button1->isEnabled());
 }
 
+// A padded code joins its group whatever the case; a new group is named by the code without its
+// padding (a "]" in it included) and takes the amplifier's own levels less the global volume, and
+// the device its mutes, so that what the amplifier plays stays as it is.
 void TestSearchForm::addingTickedRowsCreatesGroupsAndDevices() {
-    const auto rack = StartRack({{1, "KV-20", "STAGE", "AMP01"}, {2, "KV-30", "AB   ", "AMP02"}, {3}});
+    const std::array<std::uint8_t, 6> playing{{140, 120, 180, 170, 60, 80}};
+    const auto rack =
+        StartRack({{1, "KV-20", "SIDE ", "AMP01"}, {2, "KV-30", "A]B  ", "AMP02", -1, playing, true}, {3}});
     TSearchFixture f;
-    TGroup* stage = f.AddGroup(QStringLiteral("STAGE"), QStringLiteral("Stage left"));
+    TGroup* side = f.AddGroup(QStringLiteral("side"), QStringLiteral("Side fills"));
+    f.Registry->SetVolume(-6);
     f.Form.show();
     f.Form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&f.Form));
@@ -315,16 +325,22 @@ void TestSearchForm::addingTickedRowsCreatesGroupsAndDevices() {
 
     QCOMPARE(f.Form.CheckListBox1->count(), 0);
     QCOMPARE(f.Registry->GroupCount(), 2);
-    QCOMPARE(stage->LongName(), QStringLiteral("Stage left"));
-    QCOMPARE(stage->DeviceCount(), 1);
-    QCOMPARE(stage->Device(0)->IPAddress(), QStringLiteral("127.0.14.1"));
-    QCOMPARE(stage->Device(0)->LongName(), QStringLiteral("No description"));
-    QCOMPARE(stage->Device(0)->ShortName(), QStringLiteral("AMP01"));
-    TGroup* blanks = f.Registry->Group(1);
-    QCOMPARE(blanks->ShortName(), QStringLiteral("AB   "));
-    QCOMPARE(blanks->LongName(), QStringLiteral("AB   "));
-    QCOMPARE(blanks->DeviceCount(), 1);
-    QCOMPARE(blanks->Device(0)->IPAddress(), QStringLiteral("127.0.14.2"));
+    QCOMPARE(side->LongName(), QStringLiteral("Side fills"));
+    QCOMPARE(side->DeviceCount(), 1);
+    QCOMPARE(side->Device(0)->IPAddress(), QStringLiteral("127.0.14.1"));
+    QCOMPARE(side->Device(0)->LongName(), QStringLiteral("No description"));
+    QCOMPARE(side->Device(0)->ShortName(), QStringLiteral("AMP01"));
+    TGroup* added = f.Registry->Group(1);
+    QCOMPARE(added->ShortName(), QStringLiteral("A]B"));
+    QCOMPARE(added->LongName(), QStringLiteral("A]B"));
+    QCOMPARE(added->DeviceCount(), 1);
+    const TDevice* device = added->Device(0);
+    QCOMPARE(device->IPAddress(), QStringLiteral("127.0.14.2"));
+    QCOMPARE(device->ShortName(), QStringLiteral("AMP02"));
+    QCOMPARE(added->Volume_A(), -19.5); // the amplifier's -25.5 dB less the global -6 dB
+    const std::array<int, 6> held{playing[0], playing[1], playing[2], playing[3], playing[4], playing[5]};
+    QCOMPARE(device->SettingsCodes(), held);
+    QVERIFY(device->Mute_CHA && !device->Mute_CHB);
     QVERIFY(!IPAddressInUse(kBlock + "3"));
 }
 
@@ -360,12 +376,10 @@ void TestSearchForm::addingTwiceMakesOneDevice() {
     f.Form.Button1->click();
     QCOMPARE(f.Form.CheckListBox1->count(), 1);
     f.Form.CheckListBox1->item(0)->setCheckState(Qt::Checked);
-    const QString row = f.Form.CheckListBox1->item(0)->text();
+    QListWidgetItem* again = f.Form.CheckListBox1->item(0)->clone();
     f.Form.Button2->click();
     // The same result added again (a stale row, or the same amplifier listed twice) is skipped.
-    auto* again = new QListWidgetItem(row, f.Form.CheckListBox1);
-    again->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    again->setCheckState(Qt::Checked);
+    f.Form.CheckListBox1->addItem(again);
     f.Form.Button2->click();
     int devices = 0;
     for (const TGroup* g : f.Registry->Groups())

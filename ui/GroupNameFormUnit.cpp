@@ -1,5 +1,8 @@
 #include "ui/GroupNameFormUnit.h"
 
+#include "model/FindIPUnit.h"
+#include "model/GroupsUnit.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,7 +47,9 @@ TGroupNameForm::TGroupNameForm(QWidget* parent)
     connect(GroupShortName, &QLineEdit::returnPressed, this, &TGroupNameForm::GroupShortNameReturnPressed);
 }
 
-int TGroupNameForm::ShowGroupNameDialog(const QString& longName, const QString& shortName) {
+int TGroupNameForm::ShowGroupNameDialog(const QString& longName, const QString& shortName,
+                                        const TGroup* editing) {
+    FEditing = editing;
     GroupLongName->setText(longName);
     GroupShortName->setText(shortName);
     GroupLongName->setFocus(Qt::OtherFocusReason);
@@ -53,8 +58,18 @@ int TGroupNameForm::ShowGroupNameDialog(const QString& longName, const QString& 
 }
 
 void TGroupNameForm::ButtonOKClick() {
-    if (ShortNameIsValid(GroupShortName))
-        accept();
+    if (!ShortNameIsValid(GroupShortName))
+        return;
+    // Two groups with one code would become one on the next Open, the later one's levels
+    // overwriting the earlier one's.
+    const TGroups* registry = CurrentRegistry();
+    const TGroup* holder = FEditing && registry ? registry->FindGroup(GroupShortName->text()) : nullptr;
+    if (holder && holder != FEditing) {
+        GroupShortName->setFocus(Qt::OtherFocusReason);
+        ShowDialogMessage(this, QStringLiteral("This short name is in use!"));
+        return;
+    }
+    accept();
 }
 
 void TGroupNameForm::ButtonCancelClick() {

@@ -4,6 +4,7 @@
 
 class QLineEdit;
 class QPushButton;
+class TGroup;
 
 // The modal dialog that collects a group's long and short name for "add new group" and "edit
 // group". The caller fills it through ShowGroupNameDialog and, after OK, reads the two fields.
@@ -13,8 +14,11 @@ public:
     explicit TGroupNameForm(QWidget* parent = nullptr);
 
     // Puts the names into the fields and shows the dialog modally: QDialog::Accepted after an OK
-    // with a valid short name, QDialog::Rejected after Cancel or closing the window.
-    int ShowGroupNameDialog(const QString& longName, const QString& shortName);
+    // with a valid short name, QDialog::Rejected after Cancel or closing the window. When it edits
+    // `editing`, OK also refuses a short name that another group of the current registry already
+    // has (compared as the registry finds groups: case and trailing blanks aside).
+    int ShowGroupNameDialog(const QString& longName, const QString& shortName,
+                            const TGroup* editing = nullptr);
 
     QLineEdit* GroupLongName;
     QLineEdit* GroupShortName;
@@ -26,4 +30,6 @@ private:
     void ButtonCancelClick();
     void GroupLongNameReturnPressed();
     void GroupShortNameReturnPressed();
+
+    const TGroup* FEditing = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "device/pingunit.h"
 #include "model/Errors.h"
 #include "model/FindIPUnit.h"
+#include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "model/Utils.h"
 #include "ui/Forms.h"
@@ -74,15 +75,15 @@ QFont FixedPitchFont() {
     return font;
 }
 
-// Everything from `pos` up to the next `stop` (or the end), and `pos` moved onto that `stop`.
-QString TakeUntil(const QString& line, int& pos, QChar stop) {
-    pos = std::min(pos, int(line.size()));
-    int end = line.indexOf(stop, pos);
-    if (end < 0)
-        end = int(line.size());
-    const QString part = line.mid(pos, end - pos);
-    pos = end;
-    return part;
+// A level as the amplifier reports it: code 0 is -95.5 dB, 0.5 dB a step.
+double ReportedLevel(std::uint8_t code) {
+    return code / 2.0 + TDevice::MinLevel;
+}
+
+QString FinishedText(bool stopped, int found) {
+    return (stopped ? QStringLiteral("Search stopped: ") : QStringLiteral("Search finished: ")) +
+           QString::number(found) +
+           (found == 1 ? QStringLiteral(" amplifier found") : QStringLiteral(" amplifiers found"));
 }
 } // namespace
 
@@ -109,17 +110,38 @@ QString SearchResultLine(const QString& address, const TDeviceStatus& status) {
            QStringLiteral("]");
 }
 
-TSearchResult ParseSearchResultLine(const QString& line) {
-    TSearchResult result;
-    int pos = 0;
-    result.IPAddress = TakeUntil(line, pos, QLatin1Char(' '));
-    ++pos;
-    TakeUntil(line, pos, QLatin1Char(' ')); // the model token
-    pos += 2;                               // " ["
-    result.GroupCode = TakeUntil(line, pos, QLatin1Char(']'));
-    pos += 3; // "] ["
-    result.DeviceName = TakeUntil(line, pos, QLatin1Char(']'));
-    return result;
+TSearchResult SearchResultOf(const QString& address, const TDeviceStatus& status) {
+    TSearchResult found;
+    found.IPAddress = address;
+    found.GroupCode = status.PD_GroupName.Text();
+    found.DeviceName = status.PD_DeviceName.Text();
+    found.Volume_A = ReportedLevel(status.PD_CHA_Volume);
+    found.Volume_B = ReportedLevel(status.PD_CHB_Volume);
+    found.Sensitivity_A = ReportedLevel(status.PD_CHA_Sensitivity);
+    found.Sensitivity_B = ReportedLevel(status.PD_CHB_Sensitivity);
+    found.Limiter_A = status.PD_CHA_Limiter;
+    found.Limiter_B = status.PD_CHB_Limiter;
+    found.Mute_A = status.PD_CHA_Mute_Off == 0;
+    found.Mute_B = status.PD_CHB_Mute_Off == 0;
+    return found;
+}
+
+TDevice* AddFoundAmplifier(TGroups& registry, const TSearchResult& found) {
+    TGroup* group = registry.FindGroup(found.GroupCode);
+    if (!group) {
+        const QString code = WithoutTrailingBlanks(found.GroupCode);
+        group = registry.FindOrAddGroup(code, code);
+        // The group is new and empty: these only store, and the device below takes them. The
+        // device adds the global volume to its volumes, so the group holds them without it.
+        group->SetVolume_A(found.Volume_A - registry.Volume());
+        group->SetVolume_B(found.Volume_B - registry.Volume());
+        group->SetSensitivity_A(found.Sensitivity_A);
+        group->SetSensitivity_B(found.Sensitivity_B);
+        group->SetLimiter_A(found.Limiter_A);
+        group->SetLimiter_B(found.Limiter_B);
+    }
+    return new TDevice(group, found.IPAddress, QStringLiteral("No description"), found.DeviceName,
+                       found.Mute_A, found.Mute_B);
 }
 
 TSearchForm::TSearchForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
@@ -299,6 +321,7 @@ void TSearchForm::Search() {
         return;
     ListBox1->clear();
     CheckListBox1->clear();
+    StatusBar1->clearMessage();
     const int first = StrToInt(Edit4->text());
     const int last = StrToInt(Edit5->text());
     if (last < first)
@@ -319,14 +342,20 @@ void TSearchForm::Search() {
     const QStringList addresses = SearchAddresses(prefix, first, last);
     QPointer<TSearchForm> self(this);
     SetSearching(true);
+    int found = 0;
+    bool stopped = false;
     for (const QString& address : addresses) {
-        ProbeAddress(address);
+        if (ProbeAddress(address))
+            ++found;
         QCoreApplication::processEvents();
         if (!self)
             return; // the window was destroyed by an event: touch nothing of it
-        if (FStopRequested)
+        if (FStopRequested) {
+            stopped = true;
             break;
+        }
     }
+    StatusBar1->showMessage(FinishedText(stopped, found));
     SetSearching(false);
 }
 
@@ -372,18 +401,18 @@ std::optional<QByteArray> FetchStatus(const QString& address, const std::functio
 }
 } // namespace
 
-void TSearchForm::ProbeAddress(const QString& address) {
+bool TSearchForm::ProbeAddress(const QString& address) {
     StatusBar1->showMessage(QStringLiteral("Searching: ") + address);
     StatusBar1->repaint();
     QPointer<TSearchForm> self(this);
     const std::optional<QByteArray> body = FetchStatus(address, [&] { return self && !FStopRequested; });
     if (!self || !body)
-        return;
+        return false;
     TDeviceStatus status = TDeviceStatus::Initial();
     if (!TDeviceStatus::FromBody(*body, status))
-        return;
+        return false;
     if (!FindModelLimits(status.PD_Model.Bytes()))
-        return;
+        return false;
     const QString line = SearchResultLine(address, status);
     if (IPAddressInUse(address)) {
         ListBox1->addItem(line);
@@ -391,7 +420,9 @@ void TSearchForm::ProbeAddress(const QString& address) {
         auto* row = new QListWidgetItem(line, CheckListBox1);
         row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         row->setCheckState(Qt::Unchecked);
+        row->setData(Qt::UserRole, QVariant::fromValue(SearchResultOf(address, status)));
     }
+    return true;
 }
 
 void TSearchForm::AddSelected() {
@@ -400,14 +431,14 @@ void TSearchForm::AddSelected() {
     if (TGroups* registry = CurrentRegistry()) {
         for (int i = 0; i < CheckListBox1->count(); ++i) {
             const QListWidgetItem* row = CheckListBox1->item(i);
-            if (row->checkState() != Qt::Checked)
+            const QVariant data = row->data(Qt::UserRole);
+            if (row->checkState() != Qt::Checked || !data.canConvert<TSearchResult>())
                 continue;
-            const TSearchResult found = ParseSearchResultLine(row->text());
+            const TSearchResult found = data.value<TSearchResult>();
             // Added since the search (by hand, or by an earlier add): one device per address.
             if (IPAddressInUse(found.IPAddress))
                 continue;
-            TGroup* group = registry->FindOrAddGroup(found.GroupCode, found.GroupCode);
-            new TDevice(group, found.IPAddress, QStringLiteral("No description"), found.DeviceName);
+            AddFoundAmplifier(*registry, found);
         }
     }
     ListBox1->clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -14,6 +15,8 @@ class QListWidget;
 class QPushButton;
 class QShowEvent;
 class QStatusBar;
+class TDevice;
+class TGroups;
 struct TDeviceStatus;
 
 // A text that converts to an integer from 0 to 255 inclusive.
@@ -27,22 +30,39 @@ QStringList SearchAddresses(const std::array<int, 3>& prefix, int first, int las
 // "address X<model> [<group code>] [<device name>]".
 QString SearchResultLine(const QString& address, const TDeviceStatus& status);
 
-// A result line taken apart again for adding the amplifier to the device tree. The group code
-// keeps its blanks.
+// What the search keeps of an amplifier it found, beside the line it shows: where it is, what
+// it calls itself and what it plays (levels in dB and volts as it reports them, and its mutes).
 struct TSearchResult {
     QString IPAddress;
-    QString GroupCode;
+    QString GroupCode; // as reported, blanks included
     QString DeviceName;
+    double Volume_A = 0;
+    double Volume_B = 0;
+    double Sensitivity_A = 0;
+    double Sensitivity_B = 0;
+    double Limiter_A = 0;
+    double Limiter_B = 0;
+    bool Mute_A = false;
+    bool Mute_B = false;
 };
-TSearchResult ParseSearchResultLine(const QString& line);
+TSearchResult SearchResultOf(const QString& address, const TDeviceStatus& status);
+
+// Adds a found amplifier to the registry: to the group whose short name matches its group code
+// (case and trailing blanks aside), else to a new group named after the code (without its
+// padding) that takes the amplifier's own levels, less the global volume. The device keeps the
+// amplifier's mutes. So adding a playing amplifier does not change what it plays, as far as the
+// project's ranges reach. Returns the new device.
+TDevice* AddFoundAmplifier(TGroups& registry, const TSearchResult& found);
+Q_DECLARE_METATYPE(TSearchResult)
 
 // The device search window: walks an IPv4 address range, asks every answering address for its
 // status block and lists the amplifiers it recognises, split into those already in the project
 // and new ones; ticked new ones are added to the device tree in the group they report.
 //
-// The search runs on the user-interface thread and lets the window process its events between
-// two addresses. While it runs, "Search" and "Add selected to device tree" are disabled;
-// closing (hiding) the window stops it after the address being probed, and destroying the
+// Each row of "New devices" carries its TSearchResult as item data (role Qt::UserRole); adding
+// reads that, never the shown line. The search runs on the user-interface thread and lets the
+// window process its events between two addresses. While it runs, "Search" and "Add selected to device tree"
+// are disabled; closing (hiding) the window stops it after the address being probed, and destroying the
 // window during it is safe.
 class TSearchForm : public QWidget {
 public:
@@ -87,7 +107,8 @@ private:
 
     void BuildLayout();
     void RefreshEndAddress();
-    void ProbeAddress(const QString& address);
+    // Probes one address and lists what answers; true when an amplifier was listed.
+    bool ProbeAddress(const QString& address);
     void SetSearching(bool on);
     QList<QLineEdit*> AddressFields() const;
 
