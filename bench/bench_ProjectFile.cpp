@@ -88,8 +88,8 @@ int LoadOnce(const QString& fileName) {
     timer.restart();
     registry.reset();
     const qint64 closeMs = timer.elapsed();
-    std::printf(" %9.1f %8.1f %8lld %8lld %7d  %s\n", baseline / 1024.0, peak / 1024.0, loadMs, closeMs,
-                groups, qPrintable(error));
+    std::printf(" %9.1f %8.1f %8lld %8lld %7d  %s\n", baseline / 1024.0, peak / 1024.0,
+                static_cast<long long>(loadMs), static_cast<long long>(closeMs), groups, qPrintable(error));
     return 0;
 }
 } // namespace
