@@ -9,6 +9,7 @@
 #include "model/GroupsUnit.h"
 #include "model/Utils.h"
 #include "ui/AboutBox.h"
+#include "ui/AlignTools.h"
 #include "ui/DeviceFrameUnit.h"
 #include "ui/DeviceNameFormUnit.h"
 #include "ui/Forms.h"
@@ -17,14 +18,17 @@
 #include "ui/MuteFormUnit.h"
 #include "ui/SearchFormUnit.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -54,12 +58,19 @@ void StyleSplitter(QSplitter* splitter) {
 }
 } // namespace
 
+void SetUpApplication() {
+    QLocale::setDefault(QLocale::c());
+    QApplication::setApplicationName(QStringLiteral("fadelink"));
+    QApplication::setApplicationVersion(QStringLiteral("4.0"));
+    QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+}
+
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(kCaption);
     BuildMenus();
     BuildLayout();
     FormCreate();
-    setGeometry(190, 105, 1475, 901);
+    SetFormBounds(QRect(190, 105, 1475, 901));
 }
 
 TForm1::~TForm1() {
@@ -136,7 +147,26 @@ void TForm1::BuildLayout() {
     auto* volume = new QVBoxLayout(VolumeBox);
     volume->setContentsMargins(8, 0, 8, 0);
     volume->setSpacing(0);
-    volume->addSpacing(49);
+    // The global mute banner stands in the space above the fader, which it never moves.
+    auto* bannerSpace = new QWidget(VolumeBox);
+    bannerSpace->setFixedHeight(49);
+    auto* bannerLayout = new QVBoxLayout(bannerSpace);
+    bannerLayout->setContentsMargins(0, 6, 0, 6);
+    GlobalMuteBanner = new QLabel(QStringLiteral("GLOBAL\nMUTE"), bannerSpace);
+    GlobalMuteBanner->setAlignment(Qt::AlignCenter);
+    GlobalMuteBanner->setAutoFillBackground(true);
+    QPalette bannerColours = GlobalMuteBanner->palette();
+    bannerColours.setColor(QPalette::Window, QColor(200, 0, 0));
+    bannerColours.setColor(QPalette::WindowText, Qt::white);
+    GlobalMuteBanner->setPalette(bannerColours);
+    QFont bannerFont = GlobalMuteBanner->font();
+    bannerFont.setBold(true);
+    GlobalMuteBanner->setFont(bannerFont);
+    GlobalMuteBanner->setToolTip(
+        QStringLiteral("Every channel of every amplifier is muted (Mute window, Global)"));
+    GlobalMuteBanner->hide();
+    bannerLayout->addWidget(GlobalMuteBanner);
+    volume->addWidget(bannerSpace);
     GlobalVolumeX = new TFcRPotmeter(VolumeBox);
     GlobalVolumeX->SetValueA(96);
     GlobalVolumeX->SetValueB(-96);
@@ -195,6 +225,7 @@ void TForm1::CreateRegistry() {
             &TForm1::GroupDeviceTreeChange, Qt::UniqueConnection);
     GroupDeviceTreeChange();
     SyncGlobalFader();
+    GlobalMuteBanner->setVisible(FGroupRegistry->Mute());
 }
 
 void TForm1::DestroyRegistry() {
@@ -220,10 +251,16 @@ QRect TForm1::FormBounds() const {
 }
 
 void TForm1::SetFormBounds(const QRect& bounds) {
+    // Bounds from a larger screen (or the design size on a small one) would leave part of the
+    // window, the global fader first, where the operator cannot reach it.
+    const QScreen* target = QGuiApplication::screenAt(bounds.center());
+    if (!target)
+        target = screen() ? screen() : QGuiApplication::primaryScreen();
+    const QRect fitted = target ? FitRectInto(bounds, target->availableGeometry()) : bounds;
     const QSize decoration = frameGeometry().size() - size();
-    move(bounds.topLeft());
-    resize(std::max(1, bounds.width() - decoration.width()),
-           std::max(1, bounds.height() - decoration.height()));
+    move(fitted.topLeft());
+    resize(std::max(1, fitted.width() - decoration.width()),
+           std::max(1, fitted.height() - decoration.height()));
 }
 
 TGroup* TForm1::SelectedGroup() const {
@@ -272,6 +309,8 @@ void TForm1::EditGroup1Click() {
         return;
     group->SetLongName(GroupNameForm->GroupLongName->text());
     group->SetShortName(GroupNameForm->GroupShortName->text());
+    if (GroupFrame->Group() == group)
+        GroupFrame->RefreshNames();
 }
 
 void TForm1::DeleteGroup1Click() {
@@ -440,4 +479,6 @@ void TForm1::SyncGlobalFader() {
 
 void TForm1::Timer1Timer() {
     FGroupRegistry->ReconcileAll();
+    // Whatever set it (the mute matrix, a project file), the global mute is never out of sight.
+    GlobalMuteBanner->setVisible(FGroupRegistry->Mute());
 }

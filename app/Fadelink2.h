@@ -25,6 +25,11 @@ class TGroupFrame;
 class TGroups;
 class TTreeStateImages;
 
+// Program start, before any window: "." as decimal separator whatever the system's settings, the
+// program's name, version and font. The application title goes only where it belongs (message
+// boxes): set as the display name, the platform would append it to every window's title.
+void SetUpApplication();
+
 // The main window: the group/device tree on the left, the group panel above the device panel in
 // the middle, the global volume fader on the right. It owns the group registry and its 100 ms
 // tick is the only periodic driver of the traffic to the amplifiers.
@@ -37,7 +42,8 @@ public:
     TGroups* GroupRegistry() const { return FGroupRegistry.get(); }
     const QString& ProjectFileName() const { return FProjectFileName; }
 
-    // Window bounds for project files: position and outer size.
+    // Window bounds for project files: position and outer size. Bounds that do not fit the
+    // screen area available are moved and shrunk to fit, and FormBounds then gives those.
     QRect FormBounds() const override;
     void SetFormBounds(const QRect& bounds) override;
 
@@ -81,6 +87,7 @@ public:
     QGroupBox* VolumeBox = nullptr;
     TFcRPotmeter* GlobalVolumeX = nullptr;
     QLabel* Panel8 = nullptr;
+    QLabel* GlobalMuteBanner = nullptr; // "GLOBAL MUTE" while the global mute is on
     QMenu* TreePopup = nullptr;
     QAction* AddNewGroup1 = nullptr;
     QAction* EditGroup1 = nullptr;

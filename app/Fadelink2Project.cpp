@@ -11,7 +11,6 @@
 #include "ui/SearchFormUnit.h"
 
 #include <QApplication>
-#include <QLocale>
 
 #include <memory>
 
@@ -31,11 +30,7 @@ public:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QLocale::setDefault(QLocale::c());
-    QApplication::setApplicationName(QStringLiteral("fadelink"));
-    QApplication::setApplicationDisplayName(ApplicationTitle());
-    QApplication::setApplicationVersion(QStringLiteral("4.0"));
-    QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    SetUpApplication();
 
     int status = 0;
     {

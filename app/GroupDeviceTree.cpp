@@ -3,21 +3,23 @@
 #include "device/DeviceUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
+#include "ui/LiveStateView.h"
 
 #include <QDragMoveEvent>
 #include <QDropEvent>
 
-TTreeStateImages::TTreeStateImages(QObject* parent) : QIdentityProxyModel(parent) {
-    FImages[1] = QIcon(QStringLiteral(":/tree/state_ok.svg"));
-    FImages[2] = QIcon(QStringLiteral(":/tree/state_warning.svg"));
-    FImages[3] = QIcon(QStringLiteral(":/tree/state_offline.svg"));
-}
+TTreeStateImages::TTreeStateImages(QObject* parent) : QIdentityProxyModel(parent) {}
 
 QVariant TTreeStateImages::data(const QModelIndex& index, int role) const {
     if (role == Qt::DecorationRole) {
-        const int state = QIdentityProxyModel::data(index, TGroups::StateIndexRole).toInt();
-        if (state >= 1 && state <= 3)
-            return FImages[state];
+        const QVariant state = QIdentityProxyModel::data(index, TDevice::LiveStateRole);
+        if (!state.isValid()) // a group node
+            return QVariant();
+        return LiveStateIcon(TLiveState(state.toInt()));
+    }
+    if (role == Qt::ToolTipRole) {
+        if (const TDevice* device = TGroups::NodeDevice(TGroupDeviceTree::NodeObject(index)))
+            return LiveStateText(*device);
         return QVariant();
     }
     return QIdentityProxyModel::data(index, role);

@@ -8,16 +8,13 @@
 class TGroup;
 class TDevice;
 
-// Shows each device node's state index (1 on-line and OK, 2 on-line with a fault, 3 off-line) as
-// its state image: a green check, a yellow question mark, a red cross.
+// Shows each device node's live state as its state image (on-line, no status yet, channel
+// fault, not answering, off-line) and, as its tool tip, the state in words with its time.
 class TTreeStateImages : public QIdentityProxyModel {
     Q_OBJECT
 public:
     explicit TTreeStateImages(QObject* parent = nullptr);
     QVariant data(const QModelIndex& index, int role) const override;
-
-private:
-    QIcon FImages[4];
 };
 
 // The group/device tree of the main window. Only device nodes can be dragged; a drop hands the

@@ -19,14 +19,19 @@ QString Field(const QString& text) {
 } // namespace
 
 QString HeadlessStateWord(const TDevice& device) {
-    switch (device.DeviceState()) {
-    case 3:
+    switch (device.LiveState()) {
+    case TLiveState::Offline:
         return QStringLiteral("offline");
-    case 1:
+    case TLiveState::Online:
         return QStringLiteral("online");
-    default:
-        return device.StatusCount() > 0 ? QStringLiteral("fault") : QString();
+    case TLiveState::ChannelFault:
+        return QStringLiteral("fault");
+    case TLiveState::NotAnswering:
+        return QStringLiteral("noanswer");
+    case TLiveState::NoStatusYet:
+        break;
     }
+    return QString();
 }
 
 THeadlessRunner::THeadlessRunner(QTextStream& out, QObject* parent)

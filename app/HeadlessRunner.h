@@ -45,6 +45,7 @@ private:
     QHash<const TDevice*, QString> FReported;
 };
 
-// The state word of a device as the runner prints it: "online", "fault" or "offline"; empty
-// while a device has neither answered with a status block nor failed a probe.
+// The state word of a device as the runner prints it: "online", "fault", "noanswer" (answers
+// the probe but delivers no status block) or "offline"; empty while a device has neither
+// answered with a status block nor failed a probe.
 QString HeadlessStateWord(const TDevice& device);

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "Runs a Fadelink project without windows: reconciles every amplifier every 100 ms and prints\n"
         "one line whenever an amplifier's state changes:\n"
-        "  TIME GROUP DEVICE ADDRESS online|fault|offline\n"
+        "  TIME GROUP DEVICE ADDRESS online|fault|noanswer|offline\n"
         "where GROUP and DEVICE are the short names (\"-\" when blank). Ends after --for seconds or\n"
         "on SIGINT/SIGTERM, saving to --save first when given. Exit status: 0 ok, 1 the project\n"
         "could not be loaded or saved, 2 wrong usage."));

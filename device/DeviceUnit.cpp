@@ -6,8 +6,10 @@
 #include "model/Utils.h"
 #include "model/logging.h"
 
+#include <QElapsedTimer>
 #include <QStandardItem>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -31,7 +33,28 @@ QString ThreeDigits(int code) {
 bool MuteNeedsCommand(bool wanted, std::uint8_t muteOff) {
     return (wanted ? 1 : 0) == muteOff;
 }
+
+class TSystemClock : public TDeviceClock {
+public:
+    TSystemClock() { FTimer.start(); }
+    qint64 MonotonicMs() const override { return FTimer.elapsed(); }
+    QDateTime WallTime() const override { return QDateTime::currentDateTime(); }
+
+private:
+    QElapsedTimer FTimer;
+};
+
+const TDeviceClock* gClock = nullptr;
 } // namespace
+
+const TDeviceClock& TDeviceClock::Current() {
+    static const TSystemClock system;
+    return gClock ? *gClock : system;
+}
+
+void TDeviceClock::SetCurrent(const TDeviceClock* clock) {
+    gClock = clock;
+}
 
 QString NormaliseShortName(const QString& text) {
     QString result = text.left(5);
@@ -56,9 +79,14 @@ int ByteCode(double value) {
     return RoundToByte(value);
 }
 
+double LevelFromCode(int code) {
+    return code / 2.0 - 95.5;
+}
+
 TDevice::TDevice(TGroup* owner, const QString& ipAddress, const QString& longName, const QString& shortName,
                  bool muteA, bool muteB)
-    : QObject(owner), Mute_CHA(muteA), Mute_CHB(muteB), Status{}, FGroup(owner) {
+    : QObject(owner), Mute_CHA(muteA), Mute_CHB(muteB), Status{}, FGroup(owner),
+      FAnsweringSinceMs(TDeviceClock::Current().MonotonicMs()) {
     // Status stays all zero until the settings are in: the first reconciliations then queue
     // the full set of corrections in their fixed order.
     Trace(QStringLiteral("TDevice.Create Begin"));
@@ -116,8 +144,9 @@ void TDevice::SetLongName(const QString& text) {
 }
 
 void TDevice::SetShortName(const QString& text) {
-    if (text != FShortName)
-        FShortName = NormaliseShortName(text);
+    // Normalised on every set: an empty text kept as it is would never equal the five blanks the
+    // amplifier reports, and the name command would be queued after every status block.
+    FShortName = NormaliseShortName(text);
     RefreshNodeText();
     Reconcile();
 }
@@ -169,6 +198,11 @@ void TDevice::SetLimiter_B(double x) {
 void TDevice::SetOffline(bool flag) {
     if (flag != FOffline) {
         FOffline = flag;
+        const TDeviceClock& clock = TDeviceClock::Current();
+        if (flag)
+            FOfflineSince = clock.WallTime();
+        else
+            FAnsweringSinceMs = clock.MonotonicMs(); // the silence counts from here
         RefreshNodeText();
     }
 }
@@ -177,6 +211,19 @@ int TDevice::DeviceState() const {
     if (FOffline)
         return 3;
     return Status.PD_CHA_Status != 0 && Status.PD_CHB_Status != 0 ? 1 : 2;
+}
+
+TLiveState TDevice::LiveState() const {
+    if (FOffline)
+        return TLiveState::Offline;
+    if (FStatusCount == 0)
+        return TLiveState::NoStatusYet;
+    // Silent since the last block, or since the probe answered again after an off-line spell.
+    const qint64 silentMs =
+        TDeviceClock::Current().MonotonicMs() - std::max(FLastStatusMs, FAnsweringSinceMs);
+    if (silentMs >= NotAnsweringAfterMs)
+        return TLiveState::NotAnswering;
+    return DeviceState() == 1 ? TLiveState::Online : TLiveState::ChannelFault;
 }
 
 void TDevice::RefreshNodeText() {
@@ -190,6 +237,12 @@ void TDevice::RefreshNodeText() {
     const int state = DeviceState();
     if (FNode->data(TGroups::StateIndexRole).toInt() != state)
         FNode->setData(state, TGroups::StateIndexRole);
+    const TLiveState live = LiveState();
+    if (!FNode->data(LiveStateRole).isValid() || live != FLiveState) {
+        FLiveState = live;
+        FNode->setData(int(live), LiveStateRole);
+        emit LiveStateChanged(live);
+    }
 }
 
 void TDevice::QueueCommand(const QString& prefix, const QString& value) {
@@ -235,6 +288,45 @@ std::array<int, 6> TDevice::SettingsCodes() const {
             ByteCode(FLimiter_B)};
 }
 
+std::array<int, 6> TDevice::HeldSettingsCodes() const {
+    return {Status.PD_CHA_Volume,      Status.PD_CHB_Volume,  Status.PD_CHA_Sensitivity,
+            Status.PD_CHB_Sensitivity, Status.PD_CHA_Limiter, Status.PD_CHB_Limiter};
+}
+
+void TDevice::TrackSettings(const std::array<int, 6>& wanted, const std::array<int, 6>& held) {
+    if (FStatusCount == 0)
+        return; // nothing is held before the first block
+    const qint64 now = TDeviceClock::Current().MonotonicMs();
+    for (size_t i = 0; i < held.size(); ++i) {
+        if (wanted[i] == held[i])
+            FOutOfLineSinceMs[i] = -1;
+        else if (FOutOfLineSinceMs[i] < 0)
+            FOutOfLineSinceMs[i] = now;
+    }
+}
+
+bool TDevice::SettingOutOfLine(int index) const {
+    if (index < 0 || index >= 6 || FOutOfLineSinceMs[size_t(index)] < 0)
+        return false;
+    if (SettingsCodes()[size_t(index)] == HeldSettingsCodes()[size_t(index)])
+        return false;
+    return TDeviceClock::Current().MonotonicMs() - FOutOfLineSinceMs[size_t(index)] > OutOfLineAfterMs;
+}
+
+bool TDevice::ClampLimitersToModel() {
+    const TModelLimits* limits = FindModelLimits(Status.PD_Model.Bytes());
+    if (!limits)
+        return false;
+    bool changed = false;
+    for (double* limiter : {&FLimiter_A, &FLimiter_B}) {
+        if (*limiter > limits->LimiterMax) {
+            *limiter = limits->LimiterMax;
+            changed = true;
+        }
+    }
+    return changed;
+}
+
 QString TDevice::SettingsValue() const {
     QString value;
     for (int code : SettingsCodes())
@@ -250,15 +342,11 @@ void TDevice::Reconcile() {
     if (Status.PD_GroupName.Text() != NormaliseShortName(groupShort))
         SendGroupName(groupShort);
 
-    const std::array<int, 6> codes = SettingsCodes();
-    const std::uint8_t held[6] = {Status.PD_CHA_Volume,      Status.PD_CHB_Volume,  Status.PD_CHA_Sensitivity,
-                                  Status.PD_CHB_Sensitivity, Status.PD_CHA_Limiter, Status.PD_CHB_Limiter};
-    for (int i = 0; i < 6; ++i) {
-        if (codes[i] != held[i]) {
-            SendSettings();
-            break;
-        }
-    }
+    const std::array<int, 6> wanted = SettingsCodes();
+    const std::array<int, 6> held = HeldSettingsCodes();
+    if (wanted != held)
+        SendSettings();
+    TrackSettings(wanted, held);
 
     const bool groupMute = FGroup && FGroup->Mute;
     const bool globalMute = FGroup && FGroup->Registry() && FGroup->Registry()->Mute();
@@ -279,9 +367,17 @@ void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray
             break;
         }
     }
-    RefreshNodeText();
     if (stored) {
         ++FStatusCount;
-        emit StatusReceived();
+        const TDeviceClock& clock = TDeviceClock::Current();
+        FLastStatusMs = clock.MonotonicMs();
+        FLastStatusTime = clock.WallTime();
+        // A limiter set while the model was unknown would otherwise be resent for ever.
+        if (ClampLimitersToModel())
+            Reconcile();
+        TrackSettings(SettingsCodes(), HeldSettingsCodes());
     }
+    RefreshNodeText();
+    if (stored)
+        emit StatusReceived();
 }

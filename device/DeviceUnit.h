@@ -2,6 +2,10 @@
 
 #include "device/DeviceStatus.h"
 
+#include <Qt>
+
+#include <QDateTime>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -21,6 +25,34 @@ int LevelCode(double level);
 // Byte digits: Round(V) clamped to 0 ... 255.
 int ByteCode(double value);
 
+// The level in dB of a level code: code 0 is -95.5 dB, 191 is 0 dB, 0.5 dB a step.
+double LevelFromCode(int code);
+
+// What the operator is shown of an amplifier. DeviceState keeps its 1/2/3; this tells apart what
+// those numbers lump together.
+enum class TLiveState {
+    NoStatusYet,  // answers the probe (or was not probed yet) but has delivered no status block
+    Online,       // status blocks arrive and both channels report OK
+    ChannelFault, // status blocks arrive and a channel reports FAULT
+    NotAnswering, // answers the probe but has delivered no status block for a while
+    Offline,      // the last probe failed
+};
+Q_DECLARE_METATYPE(TLiveState)
+
+// Where devices take their times from: a monotonic clock for how long a state has lasted and the
+// wall clock for the "since" texts. A test puts in its own clock to move time without waiting.
+class TDeviceClock {
+public:
+    virtual ~TDeviceClock() = default;
+    virtual qint64 MonotonicMs() const = 0;
+    virtual QDateTime WallTime() const = 0;
+
+    // The clock every device uses: the system's clocks unless one was set.
+    static const TDeviceClock& Current();
+    // nullptr restores the system's clocks; a clock set must outlive its use.
+    static void SetCurrent(const TDeviceClock* clock);
+};
+
 // One amplifier: what the operator wants it to be, what it last reported, and the queue of
 // commands that bring it there. Lives on the user-interface thread; owned by its group.
 class TDevice : public QObject {
@@ -30,6 +62,12 @@ public:
     static constexpr double MinLevel = -95.5;
     static constexpr double MaxLevel = 0.0;
     static constexpr double MinLimiter = 10.0;
+    // An amplifier that answers the probe but delivers no status block for this long is not
+    // answering; a setting it holds otherwise than wanted for this long is out of line.
+    static constexpr qint64 NotAnsweringAfterMs = 2000;
+    static constexpr qint64 OutOfLineAfterMs = 2000;
+    // Tree node data: the LiveState as an int.
+    static constexpr int LiveStateRole = Qt::UserRole + 3;
 
     // Creates the device as the last member of `owner`, adds its tree node, starts its poll
     // thread and takes the group's six levels. `muteA`/`muteB` are the device's own channel
@@ -73,6 +111,16 @@ public:
 
     // 3 off-line; 1 on-line with both channels OK; 2 otherwise.
     int DeviceState() const;
+    TLiveState LiveState() const;
+    // LiveState as of the last node refresh, at the latest the last reconciliation tick: for
+    // views that redraw many devices often and need no clock for it.
+    TLiveState LastLiveState() const { return FLiveState; }
+    // Wall-clock times for the "since" texts: the last status block stored, the last change to
+    // off-line; invalid before the first.
+    QDateTime LastStatusTime() const { return FLastStatusTime; }
+    QDateTime OfflineSince() const { return FOfflineSince; }
+    // Why the device is off-line when the probe alone does not tell; empty otherwise.
+    QString OfflineReason() const { return QString(); }
     void RefreshNodeText();
 
     // Replaces the first waiting entry that begins with `prefix` in place, or appends one.
@@ -89,6 +137,11 @@ public:
     // The same six values as numbers: volume A, volume B, sensitivity A, sensitivity B,
     // limiter A, limiter B.
     std::array<int, 6> SettingsCodes() const;
+    // The six codes the amplifier reports holding, in the same order, from Status.
+    std::array<int, 6> HeldSettingsCodes() const;
+    // Whether setting `index` (order of SettingsCodes) has been held otherwise than wanted for
+    // longer than OutOfLineAfterMs. Never before the first status block.
+    bool SettingOutOfLine(int index) const;
 
     // Compares the wanted state with Status and queues what differs, plus a status request.
     void Reconcile();
@@ -103,12 +156,19 @@ public:
 signals:
     // A status block arrived and replaced Status.
     void StatusReceived();
+    // LiveState changed; noticed whenever the node is refreshed, so at the latest on the next
+    // reconciliation tick.
+    void LiveStateChanged(TLiveState state);
 
 private:
     friend class TGroup;
     void SetLevel(double& field, double x);
     void SetLimiter(double& field, double x);
     void SetText(QString& field, const QString& text);
+    // Lowers limiters above the maximum of the model Status reports; true when one changed.
+    bool ClampLimitersToModel();
+    // Notes since when each setting is held otherwise than wanted.
+    void TrackSettings(const std::array<int, 6>& wanted, const std::array<int, 6>& held);
 
     TGroup* FGroup = nullptr;
     QString FLongName;
@@ -124,6 +184,14 @@ private:
     double FLimiter_B = MinLimiter;
     bool FOffline = false;
     quint64 FStatusCount = 0;
+    // Monotonic times: since when the device answers the probe, when the last block arrived,
+    // and per setting since when it has been held otherwise than wanted (-1: in line).
+    qint64 FAnsweringSinceMs = 0;
+    qint64 FLastStatusMs = 0;
+    std::array<qint64, 6> FOutOfLineSinceMs{{-1, -1, -1, -1, -1, -1}};
+    QDateTime FLastStatusTime;
+    QDateTime FOfflineSince;
+    TLiveState FLiveState = TLiveState::NoStatusYet;
     QStringList FCommands;
     QStandardItem* FNode = nullptr;
     TSocketThread* FThread = nullptr;

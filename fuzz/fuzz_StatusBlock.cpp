@@ -1,8 +1,8 @@
 // A status block of arbitrary bytes as an amplifier delivers it, taken in by the device and shown
 // by the device panel's refresh. The input fills the 3157 bytes from the start; a shorter input
 // leaves the rest as a device holds it before its first block, a longer one is cut. Besides not
-// crashing, the block is kept byte for byte and the panel shows itself exactly when the device
-// is on-line with both channels OK.
+// crashing, the block is kept byte for byte, and the panel shows itself with a state banner
+// exactly when the device is not on-line with both channels OK.
 #include "controls/ColorBar1.h"
 #include "device/DeviceStatus.h"
 #include "device/DeviceUnit.h"
@@ -80,8 +80,9 @@ void Show(const QByteArray& body) {
     panel.Frame->Timer1Timer();
     // Lays out and paints what the refresh changed, as the program does after every refresh.
     QCoreApplication::processEvents();
-    FuzzCheck(panel.Frame->isVisible() == (device.DeviceState() == 1),
-              "the panel shows itself exactly when the device is on-line with both channels OK");
+    FuzzCheck(panel.Frame->isVisible(), "the panel shows the selected device, whatever its block");
+    FuzzCheck(panel.Frame->StateBanner->isHidden() == (device.DeviceState() == 1),
+              "the state banner shows exactly when the device is not on-line with both channels OK");
 }
 } // namespace
 

@@ -1,10 +1,13 @@
-// The device panel on status blocks built in the test.
+// The device panel on status blocks built in the test, and (against a simulated amplifier on
+// 127.0.23.x:80) the settings an amplifier holds.
 #include "controls/ColorBar1.h"
 #include "support/ModelFixture.h"
+#include "tools/ampsim/AmpRack.h"
 #include "ui/DeviceFrameUnit.h"
 #include "ui/ImageButton.h"
 
 #include <QLabel>
+#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -13,8 +16,8 @@ namespace {
 struct TPanelFixture : TModelFixture {
     TPanelFixture() {
         Device = new TDevice(AddGroup("G"), "192.168.1.20", "Amp", "AMP01");
-        Device->Status = StatusInLine(*Device); // on-line, both channels OK
-        Frame.resize(1100, 560);                // hidden until a device in state 1 is selected
+        Deliver(*Device, StatusInLine(*Device)); // on-line, both channels OK
+        Frame.resize(1100, 560);                 // hidden until a device is selected
     }
     // A status block with every meter field set, as an amplifier would send it.
     void Meters() {
@@ -42,8 +45,12 @@ private slots:
     void showsTheValueTable();
     void modelMaximaPersistAcrossAnUnknownModel();
     void channelStateTwoShowsNeitherPicture();
-    void nonDigitStopsTheRefreshAtThatField();
-    void visibleOnlyWhileOnlineAndOk();
+    void unreadableFieldShowsAQuestionMarkAlone_data();
+    void unreadableFieldShowsAQuestionMarkAlone();
+    void visibleWhileADeviceIsSelected();
+    void panelSaysTheStateInWords_data();
+    void panelSaysTheStateInWords();
+    void showsWhatTheAmplifierHoldsAndMarksWhatLags();
     void muteClickChangesTheWishNotThePicture();
     void amplifierTextsAreShownAsPlainText();
 };
@@ -119,55 +126,117 @@ void TestDeviceFrame::channelStateTwoShowsNeitherPicture() {
     QVERIFY(!f.Frame.CHB.AS_F->isVisible());
 }
 
-void TestDeviceFrame::nonDigitStopsTheRefreshAtThatField() {
-    TPanelFixture f;
-    f.Meters();
-    f.Frame.SelectDevice(f.Device);
-    f.Frame.Timer1Timer();
-    TDeviceStatus& s = f.Device->Status;
-    std::memcpy(s.PD_PSU_Temperature.Chars, "0x5", 3);
-    std::memcpy(s.PD_Amplifier_Temperature.Chars, "061", 3);
-    s.PD_CHA_Output_Peak_Voltage.Set(1024);
-    f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.isVisible());
-    QCOMPARE(f.Frame.PD_PSU_Temperature->text(), QString::fromUtf8("45 °C")); // everything as before
-    QCOMPARE(f.Frame.PD_Amplifier_Temperature->text(), QString::fromUtf8("52 °C"));
-    QCOMPARE(f.Frame.CHA.Output_Peak_Voltage->text(), QStringLiteral("100.0 V"));
-
-    std::memcpy(s.PD_PSU_Temperature.Chars, "046", 3);
-    std::memcpy(s.PD_Amplifier_Temperature.Chars, "6-1", 3);
-    f.Frame.Timer1Timer();
-    QCOMPARE(f.Frame.PD_PSU_Temperature->text(), QString::fromUtf8("46 °C")); // only the PSU row
-    QCOMPARE(f.Frame.PSU->Position(), 46);
-    QCOMPARE(f.Frame.PD_Amplifier_Temperature->text(), QString::fromUtf8("52 °C"));
-    QCOMPARE(f.Frame.CHA.Output_Peak_Voltage->text(), QStringLiteral("100.0 V"));
+void TestDeviceFrame::unreadableFieldShowsAQuestionMarkAlone_data() {
+    QTest::addColumn<int>("offset");        // of the one bad character in the status block
+    QTest::addColumn<QStringList>("shown"); // PSU, AMP, FAN
+    QTest::newRow("PSU temperature") << 21 << QStringList{"?", "52 °C", "70 %"};
+    QTest::newRow("amplifier temperature") << 19 << QStringList{"45 °C", "?", "70 %"};
+    QTest::newRow("fan speed") << 72 << QStringList{"45 °C", "52 °C", "?"};
 }
 
-void TestDeviceFrame::visibleOnlyWhileOnlineAndOk() {
+void TestDeviceFrame::unreadableFieldShowsAQuestionMarkAlone() {
+    QFETCH(int, offset);
+    QFETCH(QStringList, shown);
+    TPanelFixture f;
+    f.Meters();
+    reinterpret_cast<char*>(&f.Device->Status)[offset] = 'x';
+    f.Device->Status.PD_CHA_Mute_Off = 0;
+    f.Frame.SelectDevice(f.Device);
+    QCOMPARE(QStringList({f.Frame.PD_PSU_Temperature->text(), f.Frame.PD_Amplifier_Temperature->text(),
+                          f.Frame.PD_Actual_FAN_Speed->text()}),
+             shown);
+    // Every other field and picture is refreshed: the mute picture above all.
+    QCOMPARE(f.Frame.CHA.Output_Peak_Voltage->text(), QStringLiteral("100.0 V"));
+    QVERIFY(!f.Frame.CHA.MUTE_ON->isHidden());
+}
+
+void TestDeviceFrame::visibleWhileADeviceIsSelected() {
     TPanelFixture f;
     QVERIFY(f.Frame.isHidden());
     f.Frame.SelectDevice(f.Device);
     QVERIFY(f.Frame.isVisible());
-    f.Device->Status.PD_CHB_Status = 0;
-    f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.isHidden());
-    f.Device->Status.PD_CHB_Status = 1;
-    f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.isVisible());
-    f.Device->SetOffline(true);
-    f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.isHidden());
-    f.Device->SetOffline(false);
     f.Frame.SelectDevice(nullptr); // a group node or no selection
-    QVERIFY(f.Frame.isHidden());
-    TDevice* fresh = new TDevice(f.Device->Group(), "192.168.1.22", "New", "NEW");
-    f.Frame.SelectDevice(fresh); // no status block yet
     QVERIFY(f.Frame.isHidden());
     f.Frame.SelectDevice(f.Device);
     delete f.Device; // the link is cleared before the next refresh reads anything
     f.Frame.Timer1Timer();
     QVERIFY(f.Frame.isHidden());
     QCOMPARE(f.Frame.SelectedDevice(), nullptr);
+}
+
+void TestDeviceFrame::panelSaysTheStateInWords_data() {
+    QTest::addColumn<QString>("steps"); // what happens to a new device (see PlaySteps)
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("banner"); // empty: none
+    QTest::addColumn<bool>("dimmed");
+    const int online = int(TLiveState::Online);
+    const int offline = int(TLiveState::Offline);
+    QTest::newRow("on-line") << "ok;wait 1999" << online << "" << false;
+    QTest::newRow("channel fault") << "faultB" << int(TLiveState::ChannelFault) << "Channel B in FAULT"
+                                   << false;
+    QTest::newRow("not answering") << "wait 500;ok;wait 2000" << int(TLiveState::NotAnswering)
+                                   << "No answer since 18:00:00" << true;
+    QTest::newRow("answering again") << "ok;wait 5000;ok" << online << "" << false;
+    QTest::newRow("off-line") << "ok;wait 3000;offline" << offline << "Off-line since 18:00:03" << true;
+    // The silence counts from the probe's return, not from the block before the off-line spell.
+    QTest::newRow("back from off-line") << "ok;offline;wait 9000;online;wait 1999" << online << "" << false;
+    QTest::newRow("no status yet") << "wait 9000" << int(TLiveState::NoStatusYet) << "No status report yet"
+                                   << false;
+    QTest::newRow("off-line before any block") << "offline" << offline << "Off-line since 18:00:00" << false;
+}
+
+void TestDeviceFrame::panelSaysTheStateInWords() {
+    QFETCH(QString, steps);
+    QFETCH(int, state);
+    QFETCH(QString, banner);
+    QFETCH(bool, dimmed);
+    TPanelFixture f;
+    TDevice* d = new TDevice(f.Device->Group(), "192.168.1.21", "Other", "OTHER");
+    PlaySteps(*d, f.Clock, steps);
+    f.Frame.SelectDevice(f.Device);
+    f.Frame.SelectDevice(d); // shown at once, never blank, whatever the state
+    QCOMPARE(int(d->LiveState()), state);
+    QCOMPARE(!f.Frame.StateBanner->isHidden(), !banner.isEmpty());
+    if (!banner.isEmpty())
+        QCOMPARE(f.Frame.StateText->text(), banner);
+    QCOMPARE(!f.Frame.StaleVeil->isHidden(), dimmed);
+    const bool readings = steps.contains("ok") || steps.contains("fault");
+    QCOMPARE(!f.Frame.Readings->isHidden(), readings);
+    if (readings) {
+        QCOMPARE(f.Frame.PD_DeviceName->text(), QStringLiteral("OTHER"));
+        QCOMPARE(!f.Frame.CHB.AS_F->isHidden(), state == int(TLiveState::ChannelFault));
+    }
+}
+
+void TestDeviceFrame::showsWhatTheAmplifierHoldsAndMarksWhatLags() {
+    TAmpRack rack;
+    TAmpSim& amp = rack.Add(TAmpConfig::At("127.0.23.1"));
+    // An amplifier that will not take channel A's volume: it keeps -20 dB whatever it is sent.
+    amp.SetRequestObserver([&amp](const TAmpSim&, const QString& path) {
+        if (path.startsWith("/common_settings_values1="))
+            amp.Update([](TAmpState& s) { s.Settings[0] = std::uint8_t(LevelCode(-20)); });
+    });
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    auto registry = std::make_unique<TGroups>();
+    registry->SetVolume(-6);
+    TGroup* g = registry->FindOrAddGroup("Main", "MAIN");
+    g->SetVolume_A(-12);
+    g->SetVolume_B(-12);
+    TDevice* device = new TDevice(g, "127.0.23.1", "Amp", "AMP01");
+    QTimer reconcile; // the main window's tick
+    QObject::connect(&reconcile, &QTimer::timeout, registry.get(), &TGroups::ReconcileAll);
+    reconcile.start(100);
+    TDeviceFrame frame;
+    frame.SelectDevice(device);
+    // Channel B holds the group's -12 dB with the global -6 dB; channel A lags, and once it has
+    // lagged for longer than a moment it is marked with what the project wants.
+    QTRY_COMPARE_WITH_TIMEOUT(frame.CHB.Held_Volume->text(), QStringLiteral("-18dB"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(frame.CHA.Held_Volume->text(), QString::fromUtf8("-20dB ≠ -18dB"), 10000);
+    QCOMPARE(frame.CHA.Held_Sensitivity->text(), QStringLiteral("-95.5dB"));
+    QVERIFY(frame.CHA.Held_Volume->font().bold() && !frame.CHB.Held_Volume->font().bold());
+    amp.SetRequestObserver(nullptr); // it takes the volume now
+    QTRY_COMPARE_WITH_TIMEOUT(frame.CHA.Held_Volume->text(), QStringLiteral("-18dB"), 10000);
+    reconcile.stop();
 }
 
 void TestDeviceFrame::muteClickChangesTheWishNotThePicture() {

@@ -44,6 +44,8 @@ private slots:
     void textsAreCutTo255Characters();
 
     void nodeTextAndStateIndex();
+    void amplifierInLineIsSentNothingButStatusRequests_data();
+    void amplifierInLineIsSentNothingButStatusRequests();
     void storeResultAcceptsOnlyAStatusBlock();
     void storeResultLeavesACommandReplacedInFlight();
 };
@@ -301,7 +303,7 @@ void TestDeviceUnit::limiterIsClampedByTheKnownModel() {
     d->SetLimiter_B(170);
     d->Status.PD_Model.Set("KV-20");
     d->Reconcile();
-    QCOMPARE(d->Limiter_B(), 170.0);
+    QCOMPARE(d->Limiter_B(), 170.0); // a status block that tells the model does (below)
 }
 
 void TestDeviceUnit::textsAreCutTo255Characters() {
@@ -333,6 +335,37 @@ void TestDeviceUnit::nodeTextAndStateIndex() {
     QCOMPARE(d->Node()->data(TGroups::StateIndexRole).toInt(), 3);
     d->SetIPAddress("192.168.1.21");
     QCOMPARE(d->Node()->text(), QStringLiteral("Front left [AB C ]"));
+}
+
+void TestDeviceUnit::amplifierInLineIsSentNothingButStatusRequests_data() {
+    QTest::addColumn<QString>("shortName");
+    QTest::addColumn<double>("groupLimiter");
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<int>("limiter"); // what the amplifier holds, and the device then wants
+    QTest::newRow("empty short name, reported as five blanks") << "" << 100.0 << QByteArray("KV-30") << 100;
+    QTest::newRow("limiter above a KV-30's maximum") << "A" << 180.0 << QByteArray("KV-30") << 155;
+    QTest::newRow("limiter above a KV-20's maximum") << "A" << 120.0 << QByteArray("KV-20") << 100;
+}
+
+void TestDeviceUnit::amplifierInLineIsSentNothingButStatusRequests() {
+    QFETCH(QString, shortName);
+    QFETCH(double, groupLimiter);
+    QFETCH(QByteArray, model);
+    QFETCH(int, limiter);
+    TModelFixture f;
+    TGroup* g = f.AddGroup("G");
+    g->SetLimiter_A(groupLimiter);
+    g->SetLimiter_B(groupLimiter);
+    TDevice* d = new TDevice(g, "192.168.1.20", "Amp", shortName);
+    TDeviceStatus reported = StatusInLine(*d);
+    reported.PD_DeviceName.Set(NormaliseShortName(shortName).toLatin1());
+    reported.PD_Model.Set(model);
+    reported.PD_CHA_Limiter = reported.PD_CHB_Limiter = std::uint8_t(limiter);
+    Deliver(*d, reported);
+    QCOMPARE(d->Limiter_B(), double(limiter));
+    Drain(d);
+    d->Reconcile();
+    QCOMPARE(d->Commands(), QStringList({"/zyl.zyl"}));
 }
 
 void TestDeviceUnit::storeResultAcceptsOnlyAStatusBlock() {

@@ -1,12 +1,15 @@
 // The diagram window: what the six graphs paint for given histories, what the value labels show,
-// when the window redraws, and that a device destroyed while shown leaves it intact.
+// when the window redraws, that a device destroyed while shown leaves it intact, and where it
+// opens and whom it names.
 #include "support/ModelFixture.h"
 #include "tools/ampsim/AmpSim.h"
+#include "ui/AlignTools.h"
 #include "ui/DiagramFormUnit.h"
 #include "ui/DiagramPicture.h"
 
 #include <QDir>
 #include <QLabel>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -70,6 +73,7 @@ private slots:
     void destroyedDeviceLeavesTheWindowIntact();
     void activationRedrawsAtOnce();
     void timerRedrawsWhileHidden();
+    void opensOverTheMainWindowNamingItsAmplifier();
     void simulatorHistoriesFillEveryGraph();
 };
 
@@ -329,6 +333,20 @@ void TestDiagramForm::simulatorHistoriesFillEveryGraph() {
     QCOMPARE(form.PD_Main_SW_Version->text(), QStringLiteral("3.10"));
     QCOMPARE(form.PD_Serial_Number->text(), QStringLiteral("10001"));
     SaveShot(form, QStringLiteral("diagram.png"));
+}
+
+void TestDiagramForm::opensOverTheMainWindowNamingItsAmplifier() {
+    TModelFixture f;
+    TDevice* device = new TDevice(f.AddGroup("G"), "127.0.16.1", "Stage left", "STL01");
+    QWidget main;
+    main.setGeometry(
+        QRect(QPoint(40, 30), QSize(400, 300)).translated(main.screen()->availableGeometry().topLeft()));
+    main.show();
+    TForm4 form;
+    form.ShowDiagram(device, &main);
+    QCOMPARE(form.DeviceName->toolTip(), QStringLiteral("Amplifier: Stage left [STL01] 127.0.16.1"));
+    const QRect area = form.screen()->availableGeometry();
+    QCOMPARE(form.pos(), CentreRectOver(form.frameGeometry(), main.frameGeometry(), area).topLeft());
 }
 
 QTEST_MAIN(TestDiagramForm)

@@ -52,6 +52,7 @@ private slots:
     void labelRounding();
     void limiterWarningsFollowTheModels();
     void muteButtonsSetTheGroupMute();
+    void everySetGroupWritesLabelsAndBars();
     void panelHidesWhenItsGroupGoes();
 };
 
@@ -212,10 +213,33 @@ void TestGroupFrame::muteButtonsSetTheGroupMute() {
     TPanelFixture f;
     TGroup* g = f.AddGroup("G");
     f.Frame.SetGroup(g);
+    QCOMPARE(f.Frame.GroupMuteState->text(), QStringLiteral("GROUP NOT MUTED"));
     Click(f.Frame.MUTE_ON_ALL);
     QVERIFY(g->Mute);
+    QCOMPARE(f.Frame.GroupMuteState->text(), QStringLiteral("GROUP MUTED"));
+    QCOMPARE(f.Frame.MUTE_ON_ALL->frameShape(), QFrame::Panel); // the button in force looks pressed
     Click(f.Frame.MUTE_OFF_ALL);
     QVERIFY(!g->Mute);
+    g->Mute = true; // as the mute matrix or a project file sets it
+    QTRY_COMPARE_WITH_TIMEOUT(f.Frame.GroupMuteState->text(), QStringLiteral("GROUP MUTED"), 1000);
+    QCOMPARE(f.Frame.MUTE_OFF_ALL->frameShape(), QFrame::NoFrame);
+}
+
+void TestGroupFrame::everySetGroupWritesLabelsAndBars() {
+    TPanelFixture f;
+    // A group that holds the faders' start values: no fader moves when it is shown.
+    TGroup* g = f.AddGroup("G");
+    for (auto set :
+         {&TGroup::SetVolume_A, &TGroup::SetVolume_B, &TGroup::SetSensitivity_A, &TGroup::SetSensitivity_B})
+        (g->*set)(-32);
+    g->SetLimiter_A(50);
+    g->SetLimiter_B(50);
+    f.Frame.SetGroup(g);
+    for (QLabel* label : {f.Frame.Panel2, f.Frame.Panel15, f.Frame.Panel25, f.Frame.Panel35})
+        QCOMPARE(label->text(), QStringLiteral("-32dB"));
+    QCOMPARE(f.Frame.Panel45->text(), QStringLiteral("50V"));
+    QCOMPARE(f.Frame.Panel55->text(), QStringLiteral("50V"));
+    QVERIFY(f.Frame.LED_Volume_CH2->Position() > 0 && f.Frame.LED_Limiter_CH1->Position() > 0);
 }
 
 void TestGroupFrame::panelHidesWhenItsGroupGoes() {

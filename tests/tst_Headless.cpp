@@ -20,6 +20,7 @@ class TestHeadless : public QObject {
     Q_OBJECT
 private slots:
     void runsAProjectAndSavesItUnchanged();
+    void reportsAnAmplifierThatStopsAnswering();
     void loadErrorExitsWithTheMessage();
     void usageErrorsAndVersion();
     void commandLineConventions_data();
@@ -88,6 +89,34 @@ void TestHeadless::runsAProjectAndSavesItUnchanged() {
     QVERIFY(!side.RequestPaths().contains("/mute_a_off.html"));
 
     QCOMPARE(ReadAll(dir.filePath("out.pac")), ReadAll(project));
+}
+
+void TestHeadless::reportsAnAmplifierThatStopsAnswering() {
+    TAmpRack rack;
+    rack.Add(TAmpConfig::At("127.0.13.20"));
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    QTemporaryDir dir;
+    const QString project = dir.filePath("one.pac");
+    {
+        TModelFixture f;
+        new TDevice(f.AddGroup("MAIN"), "127.0.13.20", "Amp", "AMP01");
+        SaveProject(*f.Registry, project, nullptr);
+    }
+    QProcess run;
+    run.start(kProgram, {project, "--for", "60"});
+    QString out;
+    auto lines = [&](const QString& word) { // state lines of the amplifier with this word so far
+        out += QString::fromUtf8(run.readAllStandardOutput());
+        return out.count(" 127.0.13.20 " + word + "\n");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(lines("online"), 1, 10000);
+    QVERIFY(rack.SetAnswering(0, false)); // its web server stops; its address still answers
+    QTRY_COMPARE_WITH_TIMEOUT(lines("noanswer"), 1, 5000);
+    QVERIFY(rack.SetAnswering(0, true));
+    QTRY_COMPARE_WITH_TIMEOUT(lines("online"), 2, 5000);
+    QCOMPARE(lines("offline"), 0);
+    run.terminate();
+    QVERIFY(run.waitForFinished(10000));
 }
 
 void TestHeadless::loadErrorExitsWithTheMessage() {

@@ -8,11 +8,16 @@
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "tools/ampsim/AmpRack.h"
+#include "ui/AboutBox.h"
 #include "ui/DeviceFrameUnit.h"
 #include "ui/DeviceNameFormUnit.h"
+#include "ui/DiagramFormUnit.h"
 #include "ui/Forms.h"
 #include "ui/GroupFrameUnit.h"
 #include "ui/GroupNameFormUnit.h"
+#include "ui/LiveStateView.h"
+#include "ui/MuteFormUnit.h"
+#include "ui/SearchFormUnit.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -22,6 +27,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStandardItemModel>
@@ -143,6 +149,11 @@ private slots:
     void groupPanelNeverBelow300();
     void faderMovesTheAmplifiersEndToEnd();
     void closingWithDevicesMidRequestIsPrompt();
+    void titlesAreExactlyTheirTexts();
+    void boundsThatDoNotFitTheScreenAreFitted();
+    void globalMuteIsShownBesideTheGlobalFader();
+    void windowsShowWhatTheAmplifierDoes_data();
+    void windowsShowWhatTheAmplifierDoes();
 };
 
 void TestMainWindow::startsEmptyWithTheDesignState() {
@@ -196,13 +207,16 @@ void TestMainWindow::groupCommands() {
 
     TGroup* g = f.Form.GroupRegistry()->Group(0);
     TDevice* d = new TDevice(g, "192.168.1.20", "Amp", "A");
+    f.Form.Timer1->stop(); // no reconciliation tick refills the queue while the dialog is open
     while (!d->Commands().isEmpty())
         d->StoreResult(d->Commands().first(), false, QByteArray());
     AnswerGroupDialog("Hall", "hall2");
     f.Popup(NodePoint(f.Form, 0), f.Form.EditGroup1);
     QCOMPARE(g->LongName(), QStringLiteral("Hall"));
     QCOMPARE(g->ShortName(), QStringLiteral("HALL2"));
-    QCOMPARE(d->Commands(), QStringList({"/group=HALL2"})); // the devices are told
+    QCOMPARE(d->Commands(), QStringList({"/group=HALL2"}));                      // the devices are told
+    QCOMPARE(f.Form.GroupFrame->GroupNameLabel->text(), QStringLiteral("Hall")); // the panel follows
+    QCOMPARE(f.Form.GroupFrame->GroupShortNameLabel->text(), QStringLiteral("[HALL2]"));
 
     // Editing a group may not give it another group's code, in whatever case.
     f.Form.GroupRegistry()->FindOrAddGroup("Second", "SEC");
@@ -505,6 +519,99 @@ void TestMainWindow::closingWithDevicesMidRequestIsPrompt() {
     const bool allGone = TSocketThread::WaitForAllThreads(1000);
     qInfo("window closed and every poll thread gone in %lld ms", timer.elapsed());
     QVERIFY2(allGone, "closing the window must end every poll thread within a second");
+}
+
+void TestMainWindow::titlesAreExactlyTheirTexts() {
+    SetUpApplication();
+    // With a display name of its own the platform would append it to every title.
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    TWindowFixture f;
+    TSearchForm search;
+    TMuteForm mute;
+    TForm4 diagram;
+    TAboutBoxForm about;
+    const QStringList titles{"ZYL Fadelink v4.0",           "Device Search", "Mute", "Diagram", "Group name",
+                             "Device names and IP Address", "About"};
+    const QList<QWidget*> windows{&f.Form, &search, &mute, &diagram, &f.GroupDialog, &f.DeviceDialog, &about};
+    for (int i = 0; i < windows.size(); ++i)
+        QCOMPARE(windows[i]->windowTitle(), titles[i]);
+}
+
+void TestMainWindow::boundsThatDoNotFitTheScreenAreFitted() {
+    TWindowFixture f;
+    const QRect area = f.Form.screen()->availableGeometry();
+    f.Form.SetFormBounds(QRect(area.topLeft() + QPoint(10, 20), QSize(500, 400))); // fits: kept
+    QCOMPARE(f.Form.FormBounds(), QRect(area.topLeft() + QPoint(10, 20), QSize(500, 400)));
+    const QRect large(area.right() - 100, area.top() - 50, area.width() + 200, 400);
+    f.Form.SetFormBounds(large);
+    const QRect used = f.Form.FormBounds();
+    QVERIFY(area.contains(used));
+    QCOMPARE(used.size(), large.size().boundedTo(area.size()));
+    QTemporaryDir dir; // the project then keeps the bounds in use
+    f.Form.SaveProjectAs(dir.filePath("bounds.pac"));
+    f.Form.SetFormBounds(QRect(area.topLeft(), QSize(500, 400)));
+    f.Form.OpenProject(dir.filePath("bounds.pac"));
+    QCOMPARE(f.Form.FormBounds(), used);
+}
+
+void TestMainWindow::globalMuteIsShownBesideTheGlobalFader() {
+    TWindowFixture f;
+    QVERIFY(f.Form.GlobalMuteBanner->isHidden());
+    f.Form.GroupRegistry()->SetMute(true); // as the mute matrix does it
+    QTRY_VERIFY_WITH_TIMEOUT(f.Form.GlobalMuteBanner->isVisible(), 1000);
+    QVERIFY(f.Form.VolumeBox->isAncestorOf(f.Form.GlobalMuteBanner));
+    f.Form.GroupRegistry()->SetMute(false);
+    QTRY_VERIFY_WITH_TIMEOUT(f.Form.GlobalMuteBanner->isHidden(), 1000);
+}
+
+void TestMainWindow::windowsShowWhatTheAmplifierDoes_data() {
+    QTest::addColumn<bool>("stopHttp"); // else channel B goes to FAULT
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("banner");
+    QTest::newRow("web server stopped, address still answering")
+        << true << int(TLiveState::NotAnswering) << "No answer since ";
+    QTest::newRow("channel B in FAULT") << false << int(TLiveState::ChannelFault) << "Channel B in FAULT";
+}
+
+void TestMainWindow::windowsShowWhatTheAmplifierDoes() {
+    QFETCH(bool, stopHttp);
+    QFETCH(int, state);
+    QFETCH(QString, banner);
+    TAmpRack rack;
+    TAmpSim& amp = rack.Add(TAmpConfig::At(stopHttp ? "127.0.17.150" : "127.0.17.151"));
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    TForm1 form;
+    form.show();
+    TDevice* device =
+        new TDevice(form.GroupRegistry()->FindOrAddGroup("Main", "MAIN"), amp.Address(), "L", "L");
+    form.TreePopupPopup(NodePoint(form, 0, 0));
+    const QModelIndex node = form.GroupDeviceTree->selectionModel()->currentIndex();
+    auto shown = [&](int expected) { // in the tree's image and the device panel's banner
+        return node.data(Qt::DecorationRole).value<QIcon>().cacheKey() ==
+                   LiveStateIcon(TLiveState(expected)).cacheKey() &&
+               form.DeviceFrame->StateBanner->isHidden() == (expected == int(TLiveState::Online));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(device->Commands() == QStringList({"/zyl.zyl"}) &&
+                                 shown(int(TLiveState::Online)),
+                             10000); // in line: only status requests go out
+    QElapsedTimer timer;
+    timer.start();
+    if (stopHttp)
+        QVERIFY(rack.SetAnswering(0, false));
+    else
+        amp.Update([](TAmpState& s) { s.ChannelOkB = false; });
+    QTRY_VERIFY_WITH_TIMEOUT(shown(state), 3000);
+    qInfo("\"%s\" shown after %lld ms", qPrintable(banner), timer.elapsed());
+    QVERIFY(form.DeviceFrame->StateText->text().startsWith(banner));
+    QCOMPARE(!form.DeviceFrame->StaleVeil->isHidden(), stopHttp);
+    QCOMPARE(form.DeviceFrame->CHB.AS_F->isVisible(), !stopHttp); // the panel stays, FAULT in sight
+    timer.restart();
+    if (stopHttp)
+        QVERIFY(rack.SetAnswering(0, true));
+    else
+        amp.Update([](TAmpState& s) { s.ChannelOkB = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(shown(int(TLiveState::Online)), 1000);
+    qInfo("back on-line after %lld ms", timer.elapsed());
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -23,6 +23,14 @@ struct TCurrent {
     ~TCurrent() { SetCurrentRegistry(nullptr); }
 };
 
+int CountPixels(const QImage& picture, const QColor& colour) {
+    int n = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            n += picture.pixelColor(x, y) == colour;
+    return n;
+}
+
 // A shown mute window on the current registry.
 struct TShownForm {
     TShownForm() {
@@ -36,8 +44,19 @@ struct TShownForm {
         const QRect cell = Grid->CellRect(col, row);
         return picture.pixelColor(cell.center().x(), cell.bottom() + 1);
     }
+    // The colour at a cell's edge, where neither its word nor its hatching reaches.
     QColor Inside(const QImage& picture, int col, int row) const {
-        return picture.pixelColor(Grid->CellRect(col, row).center());
+        return picture.pixelColor(Grid->CellRect(col, row).topLeft() + QPoint(1, 1));
+    }
+    // Pixels of `colour` in the middle of a cell, inside its edge; an invalid colour counts the
+    // light ones (a word's, on the dark fills).
+    int Within(const QImage& picture, int col, int row, const QColor& colour) const {
+        const QImage middle = picture.copy(Grid->CellRect(col, row).adjusted(3, 3, -3, -3));
+        int n = 0;
+        for (int y = 0; y < middle.height(); ++y)
+            for (int x = 0; x < middle.width(); ++x)
+                n += colour.isValid() ? middle.pixelColor(x, y) == colour : qGray(middle.pixel(x, y)) > 160;
+        return n;
     }
     void DoubleClick(int col, int row) const {
         QTest::mouseDClick(Grid, Qt::LeftButton, {}, Grid->CellRect(col, row).center());
@@ -45,14 +64,6 @@ struct TShownForm {
     TMuteForm Form;
     TCellGrid* Grid;
 };
-
-int CountPixels(const QImage& picture, const QColor& colour) {
-    int n = 0;
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            n += picture.pixelColor(x, y) == colour;
-    return n;
-}
 
 // Every mute flag of a registry, in matrix order: per device A and B, then the group mutes,
 // then the global one.
@@ -97,6 +108,8 @@ private slots:
     void noDevicesShowsAnUncolouredHeaderFittedToOneRow();
     void rowsFollowTheCurrentRegistryInOrder();
     void mutedCellsAreDarkRedOpenOnesGreenNamesUncoloured();
+    void cellsSayTheirStateAndHatchHeldChannels_data();
+    void cellsSayTheirStateAndHatchHeldChannels();
     void groupColumnJoinsWithinOneGroupOnly_data();
     void groupColumnJoinsWithinOneGroupOnly();
     void doubleClickInvertsTheFlagOfItsColumn_data();
@@ -239,6 +252,44 @@ void TestMuteMatrix::mutedCellsAreDarkRedOpenOnesGreenNamesUncoloured() {
         QVERIFY2(name != kMuted && name != kOpen, qPrintable(name.name()));
     }
     SaveShot(w.Form, QStringLiteral("mute.png"));
+}
+
+void TestMuteMatrix::cellsSayTheirStateAndHatchHeldChannels_data() {
+    QTest::addColumn<bool>("own");
+    QTest::addColumn<bool>("group");
+    QTest::addColumn<bool>("global");
+    QTest::addColumn<QString>("steps"); // what the amplifier did (see PlaySteps)
+    QTest::addColumn<QColor>("image");  // a colour of its state image in the name column
+    const QColor ok(0x1e, 0x9e, 0x32), clock(0x4f, 0x6f, 0x96), noStatus(0xf2, 0xc2, 0x00);
+    QTest::newRow("open, on-line") << false << false << false << "ok" << ok;
+    QTest::newRow("own mute") << true << false << false << "" << noStatus;
+    QTest::newRow("held by the group, not answering") << false << true << false << "ok;wait 2000" << clock;
+    QTest::newRow("held by the global mute") << false << false << true << "" << noStatus;
+    QTest::newRow("own mute in a muted group") << true << true << false << "" << noStatus;
+}
+
+void TestMuteMatrix::cellsSayTheirStateAndHatchHeldChannels() {
+    QFETCH(bool, own);
+    QFETCH(bool, group);
+    QFETCH(bool, global);
+    QFETCH(QString, steps);
+    QFETCH(QColor, image);
+    TModelFixture f;
+    TGroup* g = f.AddGroup("G");
+    PlaySteps(*new TDevice(g, "192.168.1.10", "Amp", "AMP", own, false), f.Clock, steps);
+    g->Mute = group;
+    f.Registry->SetMute(global);
+    TCurrent current(f.Registry.get());
+    TShownForm w;
+    QVERIFY(w.Exposed());
+    const QImage picture = w.Picture();
+    QCOMPARE(w.Inside(picture, 1, 1), own ? kMuted : kOpen);
+    for (int col = 1; col <= 4; ++col) // a word in every flag cell: not by colour alone
+        QVERIFY2(w.Within(picture, col, 1, QColor()) > 10, qPrintable(QString::number(col)));
+    // Hatched where the channel's own flag is open but the group or global mute holds it.
+    QCOMPARE(w.Within(picture, 1, 1, kMuted) > 0, own || group || global);
+    QCOMPARE(w.Within(picture, 2, 1, kMuted) > 0, group || global);
+    QVERIFY(w.Within(picture, 0, 1, image) > 0);
 }
 
 void TestMuteMatrix::groupColumnJoinsWithinOneGroupOnly_data() {

@@ -73,3 +73,18 @@ void SplitWidthsEvenly(QWidget& panel) {
         left += share;
     }
 }
+
+QRect FitRectInto(const QRect& rect, const QRect& area) {
+    if (area.isEmpty())
+        return rect;
+    QRect fitted(rect.topLeft(), rect.size().boundedTo(area.size()));
+    fitted.moveLeft(std::clamp(fitted.left(), area.left(), area.right() - fitted.width() + 1));
+    fitted.moveTop(std::clamp(fitted.top(), area.top(), area.bottom() - fitted.height() + 1));
+    return fitted;
+}
+
+QRect CentreRectOver(const QRect& rect, const QRect& anchor, const QRect& area) {
+    QRect centred = rect;
+    centred.moveCenter(anchor.center());
+    return FitRectInto(centred, area);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QSize>
 #include <QWidget>
 
@@ -25,3 +26,11 @@ void FitGridToCells(TCellGrid& grid, const QSize& limit = QSize(QWIDGETSIZE_MAX,
 // Puts a top-level window into the layer that stays above all ordinary windows, without moving,
 // resizing or activating it. Nothing happens when it is there already.
 void MakeTopmost(QWidget& window);
+
+// `rect` moved, and shrunk where it is larger, so that it lies inside `area`: a window's bounds
+// fitted to the screen area available to it. An empty area leaves `rect` as it is.
+QRect FitRectInto(const QRect& rect, const QRect& area);
+
+// `rect` with its centre on the centre of `anchor`, then fitted into `area` as above: a window
+// centred over another without leaving the screen.
+QRect CentreRectOver(const QRect& rect, const QRect& anchor, const QRect& area);

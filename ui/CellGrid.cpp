@@ -134,9 +134,13 @@ void TCellGrid::SetCell(int col, int row, const QString& text) {
 }
 
 void TCellGrid::UpdateCell(int col, int row) {
+    if (isVisible())
+        UpdateArea(CellRect(col, row));
+}
+
+void TCellGrid::UpdateArea(const QRect& rect) {
     if (!isVisible())
         return;
-    const QRect rect = CellRect(col, row);
     // Kept inside the cell area: a region reaching into a scroll bar would repaint the bar too.
     if (!rect.isEmpty())
         update(rect.adjusted(-FLineWidth, -FLineWidth, FLineWidth, FLineWidth) & ClientRect());
@@ -308,6 +312,9 @@ void TCellGrid::DrawPlainCell(QPainter& painter, int col, int row, const QRect& 
 void TCellGrid::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QRect dirty = event->rect();
+    // Cells are skipped unless the region itself reaches them: scattered changes (a column here,
+    // a column there) have a bounding rectangle that covers much more.
+    const QRegion& region = event->region();
     qDrawWinPanel(&painter, rect(), palette(), true);
 
     const QRect client = ClientRect();
@@ -337,7 +344,7 @@ void TCellGrid::paintEvent(QPaintEvent* event) {
         for (int col = firstCol; col <= lastCol; col = NextCol(col)) {
             const QRect cell = CellRect(col, row);
             // A cell also owns the lines to its right and below, which its owner may paint.
-            if (!cell.adjusted(0, 0, FLineWidth, FLineWidth).intersects(dirty))
+            if (!region.intersects(cell.adjusted(0, 0, FLineWidth, FLineWidth)))
                 continue;
             painter.save();
             const bool painted = OnDrawCell && OnDrawCell(painter, col, row, cell);

@@ -62,6 +62,9 @@ public:
     // Repaints a cell with the lines around it, for owners whose painting depends on more than
     // the cell's text.
     void UpdateCell(int col, int row);
+    // Repaints an area of cells (a union of CellRects) with the lines around it, as one piece:
+    // cheaper than cell by cell when many cells change together.
+    void UpdateArea(const QRect& cells);
 
     // The selected cell, never a fixed one.
     int Col() const { return FCol; }
@@ -92,6 +95,8 @@ public:
     // painter is clipped to the cell area of the grid, and the owner may paint the lines next
     // to the cell.
     std::function<bool(QPainter& painter, int col, int row, const QRect& rect)> OnDrawCell;
+    // The plain drawing of a cell, for an owner that draws over it.
+    void DrawPlainCell(QPainter& painter, int col, int row, const QRect& rect) const;
 
 signals:
     // A double click on a selectable cell, which is then the selected one.
@@ -126,7 +131,6 @@ private:
     void LayoutScrollBars();
     // After a change of counts: keeps the selection and the scroll position valid, repaints.
     void CountsChanged();
-    void DrawPlainCell(QPainter& painter, int col, int row, const QRect& rect) const;
 
     int FColCount = 5;
     int FRowCount = 5;

@@ -2,22 +2,28 @@
 
 #include "controls/ColorBar1.h"
 #include "model/Errors.h"
+#include "model/Utils.h"
 #include "ui/DiagramFormUnit.h"
 #include "ui/Forms.h"
 #include "ui/ImageButton.h"
+#include "ui/LiveStateView.h"
 
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 constexpr int kBarSize = 8;
+constexpr int kVeilAlpha = 170; // of 255: the readings under it keep about a third of their contrast
 const QColor kLime(0, 255, 0);
 const QColor kYellow(255, 255, 0);
 const QColor kRed(255, 0, 0);
@@ -75,6 +81,77 @@ QString OneDecimal(double value) {
 int BarValue(double value) {
     return int(std::lround(value));
 }
+
+// Lies over the readings of an amplifier that is off-line or not answering, so that every one
+// of them, the meters included (they repaint themselves at once), reads as old: a veil of the
+// panel's own colour. Clicks pass through to the controls under it.
+class TStaleVeil : public QWidget {
+public:
+    explicit TStaleVeil(QWidget* over) : QWidget(over) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        over->installEventFilter(this);
+        hide();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parentWidget() && event->type() == QEvent::Resize)
+            setGeometry(parentWidget()->rect());
+        return false;
+    }
+    void paintEvent(QPaintEvent*) override {
+        QColor veil = palette().color(QPalette::Window);
+        veil.setAlpha(kVeilAlpha);
+        QPainter(this).fillRect(rect(), veil);
+    }
+};
+
+// A digits field that cannot be read shows "?" and an empty bar; the other fields go on.
+void ShowDigits(TDDLedBar* bar, QLabel* label, const std::function<int()>& read, const QString& unit) {
+    try {
+        const int value = read();
+        bar->SetPosition(value);
+        label->setText(QString::number(value) + unit);
+    } catch (const EConvertError&) {
+        bar->SetPosition(0);
+        label->setText(QStringLiteral("?"));
+    }
+}
+
+// Background and text colour of the banner per state; on-line shows no banner.
+struct TBannerLook {
+    QColor Back;
+    QColor Text;
+};
+TBannerLook BannerLook(TLiveState state) {
+    switch (state) {
+    case TLiveState::NoStatusYet:
+        return {QColor(242, 194, 0), Qt::black};
+    case TLiveState::ChannelFault:
+        return {QColor(240, 122, 0), Qt::black};
+    case TLiveState::NotAnswering:
+        return {QColor(79, 111, 150), Qt::white};
+    case TLiveState::Offline:
+        return {QColor(176, 30, 30), Qt::white};
+    case TLiveState::Online:
+        break;
+    }
+    return {Qt::transparent, Qt::black};
+}
+
+// A held setting that is out of line reads black on yellow, bold, besides its "≠ wanted" text.
+void ShowOutOfLine(QLabel* label, bool outOfLine) {
+    if (label->autoFillBackground() == outOfLine)
+        return;
+    label->setAutoFillBackground(outOfLine);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, QColor(255, 210, 77));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    label->setPalette(outOfLine ? palette : QPalette());
+    QFont font = label->font();
+    font.setBold(outOfLine);
+    label->setFont(font);
+}
 } // namespace
 
 TDeviceFrame::TDeviceFrame(QWidget* parent) : QFrame(parent) {
@@ -90,7 +167,30 @@ TDeviceFrame::TDeviceFrame(QWidget* parent) : QFrame(parent) {
     topRow->addWidget(FrontPanel, 0, Qt::AlignCenter);
     column->addWidget(top);
 
-    auto* names = new QWidget(this);
+    StateBanner = new QWidget(this);
+    StateBanner->setAutoFillBackground(true);
+    auto* bannerRow = new QHBoxLayout(StateBanner);
+    bannerRow->setContentsMargins(8, 3, 8, 3);
+    bannerRow->addStretch(1);
+    StateIcon = new QLabel(StateBanner);
+    StateIcon->setFixedSize(16, 16);
+    bannerRow->addWidget(StateIcon);
+    StateText = TextLabel(QString(), StateBanner, true, Qt::AlignLeft | Qt::AlignVCenter);
+    QFont bannerFont = StateText->font();
+    bannerFont.setPixelSize(15);
+    StateText->setFont(bannerFont);
+    bannerRow->addWidget(StateText);
+    bannerRow->addStretch(1);
+    StateBanner->hide();
+    column->addWidget(StateBanner);
+
+    Readings = new QWidget(this);
+    auto* readingsColumn = new QVBoxLayout(Readings);
+    readingsColumn->setContentsMargins(0, 0, 0, 0);
+    readingsColumn->setSpacing(0);
+    column->addWidget(Readings, 1);
+
+    auto* names = new QWidget(Readings);
     names->setFixedHeight(40);
     auto* nameRow = new QHBoxLayout(names);
     nameRow->setContentsMargins(0, 0, 0, 0);
@@ -107,9 +207,9 @@ TDeviceFrame::TDeviceFrame(QWidget* parent) : QFrame(parent) {
     Image6->setToolTip(QStringLiteral("Histories of the last 100 minutes"));
     nameRow->addWidget(Image6);
     nameRow->addStretch(1);
-    column->addWidget(names);
+    readingsColumn->addWidget(names);
 
-    Splitter = new QSplitter(Qt::Vertical, this);
+    Splitter = new QSplitter(Qt::Vertical, Readings);
     Splitter->setHandleWidth(4);
     Splitter->setChildrenCollapsible(false);
     Splitter->setStyleSheet(QStringLiteral("QSplitter::handle { background: #808080; }"));
@@ -126,7 +226,8 @@ TDeviceFrame::TDeviceFrame(QWidget* parent) : QFrame(parent) {
     Splitter->setStretchFactor(0, 1);
     Splitter->setStretchFactor(1, 0);
     Splitter->setSizes({400, 69});
-    column->addWidget(Splitter, 1);
+    readingsColumn->addWidget(Splitter, 1);
+    StaleVeil = new TStaleVeil(Readings); // created last: it lies above every reading
 
     connect(CHA.MUTE_OFF, &TImageButton::clicked, this, &TDeviceFrame::MUTE_A_Click);
     connect(CHA.MUTE_ON, &TImageButton::clicked, this, &TDeviceFrame::MUTE_A_Click);
@@ -179,6 +280,21 @@ QWidget* TDeviceFrame::BuildChannel(TChannel& c, bool mirrored) {
         *valueLabels[i] = TextLabel(QStringLiteral("?"), info, false, Qt::AlignRight | Qt::AlignVCenter);
         (*valueLabels[i])->setMinimumWidth(56);
         values->addWidget(*valueLabels[i], i, 1);
+    }
+    // The settings the amplifier reports holding, under their own heading.
+    auto* holds = TextLabel(QStringLiteral("The amplifier holds"), info, false, Qt::AlignCenter);
+    QFont italic = holds->font();
+    italic.setItalic(true);
+    holds->setFont(italic);
+    values->addWidget(holds, 4, 0, 1, 2);
+    const QString heldCaptions[3] = {QStringLiteral("Volume:"), QStringLiteral("Sensitivity:"),
+                                     QStringLiteral("Limiter:")};
+    QLabel** heldLabels[3] = {&c.Held_Volume, &c.Held_Sensitivity, &c.Held_Limiter};
+    for (int i = 0; i < 3; ++i) {
+        values->addWidget(TextLabel(heldCaptions[i], info, true, Qt::AlignRight | Qt::AlignVCenter), 5 + i,
+                          0);
+        *heldLabels[i] = TextLabel(QStringLiteral("?"), info, false, Qt::AlignRight | Qt::AlignVCenter);
+        values->addWidget(*heldLabels[i], 5 + i, 1);
     }
     infoColumn->addLayout(values);
     infoColumn->addStretch(1);
@@ -247,37 +363,63 @@ QWidget* TDeviceFrame::BuildBottom() {
 void TDeviceFrame::SelectDevice(TDevice* device) {
     if (device == FDevice)
         return;
+    if (FDevice)
+        disconnect(FDevice, &TDevice::LiveStateChanged, this, nullptr);
     FDevice = device;
-    setVisible(device && device->DeviceState() == 1);
+    if (device)
+        connect(device, &TDevice::LiveStateChanged, this, &TDeviceFrame::Timer1Timer);
     if (Form4)
         Form4->SetDevice(device);
+    // At once: the panel never shows the identity or readings of the device selected before.
+    Timer1Timer();
 }
 
 void TDeviceFrame::Timer1Timer() {
-    if (!FDevice || FDevice->DeviceState() != 1) {
+    if (!FDevice) {
         hide();
         return;
     }
     show();
-    const TDeviceStatus& s = FDevice->Status;
-    // A digits field that holds something else stops this refresh where it stands, silently:
-    // what was set before stays.
-    try {
-        const int psu = s.PD_PSU_Temperature.Value();
-        PSU->SetPosition(psu);
-        PD_PSU_Temperature->setText(QString::number(psu) + QStringLiteral(" \u00B0C"));
-        const int amp = s.PD_Amplifier_Temperature.Value();
-        AMP->SetPosition(amp);
-        PD_Amplifier_Temperature->setText(QString::number(amp) + QStringLiteral(" \u00B0C"));
-        const int mains = s.MainsVolts();
-        AC_IN->SetPosition(mains);
-        PD_Actual_AC_Input->setText(QString::number(mains) + QStringLiteral(" V"));
-        const int fan = s.FanSpeedPercent();
-        FAN->SetPosition(fan);
-        PD_Actual_FAN_Speed->setText(QString::number(fan) + QStringLiteral(" %"));
-    } catch (const EConvertError&) {
-        return;
+    ShowState(*FDevice);
+    RefreshReadings(FDevice->Status);
+}
+
+void TDeviceFrame::ShowState(const TDevice& device) {
+    const TLiveState state = device.LiveState();
+    StateBanner->setVisible(state != TLiveState::Online);
+    if (state != TLiveState::Online) {
+        const TBannerLook look = BannerLook(state);
+        QPalette palette = StateBanner->palette();
+        palette.setColor(QPalette::Window, look.Back);
+        palette.setColor(QPalette::WindowText, look.Text);
+        StateBanner->setPalette(palette);
+        StateText->setPalette(palette); // the splitters' style sheets stop it from being inherited
+        StateIcon->setPixmap(LiveStateIcon(state).pixmap(16, 16));
+        StateText->setText(LiveStateText(device));
     }
+    // Readings exist from the first status block on; once the amplifier stops delivering them
+    // they are the last it reported, never to be taken for live ones.
+    const bool readings = device.StatusCount() > 0;
+    Readings->setVisible(readings);
+    const bool stale = readings && (state == TLiveState::NotAnswering || state == TLiveState::Offline);
+    if (stale && StaleVeil->isHidden()) {
+        StaleVeil->setGeometry(Readings->rect());
+        StaleVeil->raise();
+    }
+    StaleVeil->setVisible(stale);
+}
+
+void TDeviceFrame::RefreshReadings(const TDeviceStatus& s) {
+    // Each field stands alone: one that cannot be read shows "?" and the rest go on.
+    ShowDigits(
+        PSU, PD_PSU_Temperature, [&s] { return s.PD_PSU_Temperature.Value(); }, QStringLiteral(" \u00B0C"));
+    ShowDigits(
+        AMP, PD_Amplifier_Temperature, [&s] { return s.PD_Amplifier_Temperature.Value(); },
+        QStringLiteral(" \u00B0C"));
+    ShowDigits(
+        AC_IN, PD_Actual_AC_Input, [&s] { return s.MainsVolts(); }, QStringLiteral(" V"));
+    ShowDigits(
+        FAN, PD_Actual_FAN_Speed, [&s] { return s.FanSpeedPercent(); }, QStringLiteral(" %"));
 
     PD_Model->setText(QStringLiteral("X") + s.PD_Model.Text());
     PD_GroupName->setText(s.PD_GroupName.Text());
@@ -293,6 +435,32 @@ void TDeviceFrame::Timer1Timer() {
     }
     RefreshChannel(CHA, s, true);
     RefreshChannel(CHB, s, false);
+    RefreshHeld(CHA, true);
+    RefreshHeld(CHB, false);
+}
+
+QString TDeviceFrame::HeldText(int kind, int code) {
+    if (kind == 2)
+        return QString::number(code) + QStringLiteral("V");
+    return FloatToStr(LevelFromCode(code)) + QStringLiteral("dB");
+}
+
+void TDeviceFrame::RefreshHeld(TChannel& c, bool channelA) {
+    const std::array<int, 6> held = FDevice->HeldSettingsCodes();
+    const std::array<int, 6> wanted = FDevice->SettingsCodes();
+    QLabel* labels[3] = {c.Held_Volume, c.Held_Sensitivity, c.Held_Limiter};
+    for (int kind = 0; kind < 3; ++kind) {
+        const int index = kind * 2 + (channelA ? 0 : 1);
+        const bool outOfLine = FDevice->SettingOutOfLine(index);
+        QString text = HeldText(kind, held[size_t(index)]);
+        if (outOfLine)
+            text += QStringLiteral(" \u2260 ") + HeldText(kind, wanted[size_t(index)]);
+        labels[kind]->setText(text);
+        labels[kind]->setToolTip(outOfLine ? QStringLiteral("The project wants ") +
+                                                 HeldText(kind, wanted[size_t(index)])
+                                           : QString());
+        ShowOutOfLine(labels[kind], outOfLine);
+    }
 }
 
 void TDeviceFrame::RefreshChannel(TChannel& c, const TDeviceStatus& s, bool channelA) {
@@ -333,5 +501,5 @@ void TDeviceFrame::MUTE_B_Click() {
 
 void TDeviceFrame::Image6Click() {
     if (Form4)
-        Form4->ShowDiagram(FDevice);
+        Form4->ShowDiagram(FDevice, this);
 }

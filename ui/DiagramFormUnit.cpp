@@ -1,6 +1,7 @@
 #include "ui/DiagramFormUnit.h"
 
 #include "device/DeviceUnit.h"
+#include "ui/AlignTools.h"
 #include "ui/DiagramPicture.h"
 
 #include <QEvent>
@@ -77,6 +78,10 @@ TForm4::TForm4(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOn
     pair(2, 0, "Serial Number:", Label42, PD_Serial_Number);
     pair(0, 1, "PSU SW version:", Label38, PD_PSU_SW_Version);
     pair(1, 1, "DDS SW version:", Label102, PD_DDS_SW_Version);
+    // Under the serial number, where a third pair would stand: which amplifier this is.
+    const int nameLeft = kPictureLeft + 2 * kColumnPitch;
+    DeviceName = MakeLabel(this, QString(), Qt::AlignLeft,
+                           QRect(nameLeft, kRowTop[1], kClientWidth - nameLeft - kPictureLeft, kRowHeight));
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(kRefreshMs);
@@ -92,8 +97,10 @@ TDevice* TForm4::Device() const {
     return FDevice;
 }
 
-void TForm4::ShowDiagram(TDevice* device) {
+void TForm4::ShowDiagram(TDevice* device, const QWidget* anchor) {
     SetDevice(device);
+    if (!isVisible())
+        CenterOver(anchor);
     show();
     raise();
     activateWindow();
@@ -115,20 +122,16 @@ void TForm4::Refresh() {
     PD_DDS_SW_Version->setText(status.PD_DDS_SW_Version.Text());
     PD_Webserver_SW_version->setText(status.PD_Webserver_SW_version.Text());
     PD_Serial_Number->setText(status.PD_Serial_Number.Text());
+    const QString name = QStringLiteral("Amplifier: ") + FDevice->LongName() + QStringLiteral(" [") +
+                         FDevice->ShortName() + QStringLiteral("] ") + FDevice->IPAddress();
+    DeviceName->setText(DeviceName->fontMetrics().elidedText(name, Qt::ElideRight, DeviceName->width()));
+    DeviceName->setToolTip(name);
 }
 
 void TForm4::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         FormActivate();
-}
-
-void TForm4::showEvent(QShowEvent* event) {
-    if (!FPlaced) {
-        CenterOverMainWindow();
-        FPlaced = true;
-    }
-    QWidget::showEvent(event);
 }
 
 void TForm4::FormActivate() {
@@ -139,12 +142,14 @@ void TForm4::Timer1Timer() {
     Refresh();
 }
 
-// Over the window that owns this one, or the middle of the screen when nothing owns it. Only
-// the first time: afterwards the window stays where the operator put it.
-void TForm4::CenterOverMainWindow() {
-    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    const QRect area = owner ? owner->frameGeometry() : screen()->availableGeometry();
-    QRect frame = frameGeometry();
-    frame.moveCenter(area.center());
-    move(frame.topLeft());
+// Over the main window, within the screen area available, however the main window was moved
+// since the last time; the middle of the screen without one.
+void TForm4::CenterOver(const QWidget* anchor) {
+    const QWidget* main = anchor ? anchor->window() : nullptr;
+    const QScreen* target = main ? main->screen() : screen();
+    const QRect area = target ? target->availableGeometry() : QRect();
+    const QRect over = main ? main->frameGeometry() : area;
+    // Before its first showing the window has no frame yet: its outer size is its own size.
+    const QSize outer = frameGeometry().size().expandedTo(size());
+    move(CentreRectOver(QRect(QPoint(0, 0), outer), over, area).topLeft());
 }

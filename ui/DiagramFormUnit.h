@@ -8,9 +8,10 @@ class QTimer;
 class TDevice;
 
 // The diagram window: the six 100-minute history graphs, the firmware versions and the serial
-// number of the device that the device panel shows. Created once at program start and hidden,
-// never destroyed, when closed; it redraws every second, visible or not, and whenever it is
-// activated. Stays above the other windows.
+// number of the device that the device panel shows, which it names inside the window. Created
+// once at program start and hidden, never destroyed, when closed; it redraws every second,
+// visible or not, and whenever it is activated. Stays above the other windows; each time it
+// opens it is centred over the main window, within the screen.
 class TForm4 : public QWidget {
     Q_OBJECT
 public:
@@ -22,8 +23,9 @@ public:
     TDevice* Device() const;
 
     // The device panel's DIAGRAM button: SetDevice, then show, raise and activate the window and
-    // redraw at once (also when the window manager withholds the activation).
-    void ShowDiagram(TDevice* device);
+    // redraw at once (also when the window manager withholds the activation). A window not yet
+    // shown is first centred over `anchor`'s window (the main window), or the screen without one.
+    void ShowDiagram(TDevice* device, const QWidget* anchor = nullptr);
 
     // Redraws the graphs and sets the value labels from the device's status block. Without a
     // device nothing changes: the window keeps what it shows.
@@ -41,17 +43,16 @@ public:
     QLabel* PD_Webserver_SW_version;
     QLabel* PD_DDS_SW_Version;
     QLabel* PD_Serial_Number;
+    QLabel* DeviceName; // "Amplifier: long name [SHORT] address"
     QTimer* Timer1;
 
 protected:
     void changeEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void FormActivate();
     void Timer1Timer();
-    void CenterOverMainWindow();
+    void CenterOver(const QWidget* anchor);
 
     QPointer<TDevice> FDevice;
-    bool FPlaced = false;
 };

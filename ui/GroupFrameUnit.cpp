@@ -106,6 +106,11 @@ TGroupFrame::TGroupFrame(QWidget* parent) : QFrame(parent) {
     MUTE_ON_ALL = new TImageButton(QStringLiteral(":/group/mute_on_all.svg"), QSize(136, 57), Block);
     MUTE_ON_ALL->move(kRightColumn + 8, 160);
     MUTE_ON_ALL->setToolTip(QStringLiteral("Mute the whole group"));
+    GroupMuteState = new QLabel(Block);
+    GroupMuteState->setGeometry(kRightColumn + 8, 70, 136, 20);
+    GroupMuteState->setAlignment(Qt::AlignCenter);
+    GroupMuteState->setFont(bold);
+    GroupMuteState->setAutoFillBackground(true);
     KV20_Warning = Banner(QStringLiteral(":/group/warn_kv20.svg"), Block);
     KV20_Warning->move(kRightColumn + 8, 225);
     KV30_Warning = Banner(QStringLiteral(":/group/warn_kv30.svg"), Block);
@@ -268,8 +273,7 @@ void TGroupFrame::SetGroup(TGroup* group) {
     }
     if (!group)
         return;
-    GroupNameLabel->setText(group->LongName());
-    GroupShortNameLabel->setText(QStringLiteral("[") + group->ShortName() + QStringLiteral("]"));
+    RefreshNames();
     for (TSection& s : FSections) {
         // The lock comes over first and silently, so that setting the faders below never
         // mirrors a value of the group shown before into this one.
@@ -277,6 +281,38 @@ void TGroupFrame::SetGroup(TGroup* group) {
         ShowLockImages(s);
         s.A->SetValue((group->*s.GetA)());
         s.B->SetValue((group->*s.GetB)());
+        // A fader whose position did not change ran no handler: its label and bar still show
+        // what they showed before (or their start texts).
+        ShowFader(s, true);
+        ShowFader(s, false);
+    }
+    UpdateLimiterWarnings();
+    RefreshMuteState();
+}
+
+void TGroupFrame::RefreshNames() {
+    if (!FGroup)
+        return;
+    GroupNameLabel->setText(FGroup->LongName());
+    GroupShortNameLabel->setText(QStringLiteral("[") + FGroup->ShortName() + QStringLiteral("]"));
+}
+
+void TGroupFrame::RefreshMuteState() {
+    const bool muted = FGroup && FGroup->Mute;
+    const QString text = muted ? QStringLiteral("GROUP MUTED") : QStringLiteral("GROUP NOT MUTED");
+    if (GroupMuteState->text() == text)
+        return;
+    GroupMuteState->setText(text);
+    QPalette palette = GroupMuteState->palette();
+    palette.setColor(QPalette::Window, muted ? QColor(128, 0, 0) : QColor(0, 128, 0));
+    palette.setColor(QPalette::WindowText, Qt::white);
+    GroupMuteState->setPalette(palette);
+    // The button of the state in force looks pressed in.
+    for (TImageButton* button : {MUTE_ON_ALL, MUTE_OFF_ALL}) {
+        const bool current = (button == MUTE_ON_ALL) == muted;
+        button->setFrameShape(current ? QFrame::Panel : QFrame::NoFrame);
+        button->setFrameShadow(QFrame::Sunken);
+        button->setLineWidth(2);
     }
 }
 
@@ -288,10 +324,16 @@ void TGroupFrame::FaderChange(TSection& s, bool channelA) {
         (FGroup->*(channelA ? s.SetA : s.SetB))(v);
     if (*s.Lock)
         partner->SetValue(v);
-    (channelA ? s.LedA : s.LedB)->SetPosition(LedPosition(fader->InternalValue()));
-    (channelA ? s.LabelA : s.LabelB)->setText(s.IsLimiter ? LimiterText(v) : LevelText(v));
+    ShowFader(s, channelA);
     if (s.IsLimiter)
         UpdateLimiterWarnings();
+}
+
+void TGroupFrame::ShowFader(TSection& s, bool channelA) {
+    TFcRPotmeter* fader = channelA ? s.A : s.B;
+    const double v = fader->Value();
+    (channelA ? s.LedA : s.LedB)->SetPosition(LedPosition(fader->InternalValue()));
+    (channelA ? s.LabelA : s.LabelB)->setText(s.IsLimiter ? LimiterText(v) : LevelText(v));
 }
 
 void TGroupFrame::POT_Volume_AChange() {
@@ -356,11 +398,13 @@ void TGroupFrame::LimiterLock_Click() {
 void TGroupFrame::MUTE_ON_ALLClick() {
     if (FGroup)
         FGroup->Mute = true;
+    RefreshMuteState();
 }
 
 void TGroupFrame::MUTE_OFF_ALLClick() {
     if (FGroup)
         FGroup->Mute = false;
+    RefreshMuteState();
 }
 
 void TGroupFrame::UpdateLimiterWarnings() {
@@ -383,4 +427,6 @@ void TGroupFrame::UpdateLimiterWarnings() {
 
 void TGroupFrame::Timer1Timer() {
     UpdateLimiterWarnings();
+    // The mute matrix and project files change the group mute too.
+    RefreshMuteState();
 }

@@ -22,9 +22,14 @@ class TGroupFrame : public QFrame {
 public:
     explicit TGroupFrame(QWidget* parent = nullptr);
 
-    // Shows a group, or nothing (the panel hides).
+    // Shows a group, or nothing (the panel hides). Names, faders, labels and bars are all
+    // written, whatever the panel showed before.
     void SetGroup(TGroup* group);
     TGroup* Group() const { return FGroup; }
+    // Writes the shown group's names into the name labels (after a rename).
+    void RefreshNames();
+    // Shows whether the shown group is muted: the state label and the button that matches it.
+    void RefreshMuteState();
 
     void SetVolumeLock(bool flag);
     void SetSensitivityLock(bool flag);
@@ -85,6 +90,7 @@ public:
     QLabel* GroupShortNameLabel = nullptr;
     TImageButton* MUTE_OFF_ALL = nullptr;
     TImageButton* MUTE_ON_ALL = nullptr;
+    QLabel* GroupMuteState = nullptr; // "GROUP MUTED" or "GROUP NOT MUTED"
     QLabel* KV20_Warning = nullptr;
     QLabel* KV30_Warning = nullptr;
     QTimer* Timer1 = nullptr;
@@ -123,6 +129,8 @@ private:
     void BuildSection(int index, const QString& title, bool limiter);
     void LayoutBlock();
     void FaderChange(TSection& section, bool channelA);
+    // The LED bar and value label of one fader, from its position and value.
+    void ShowFader(TSection& section, bool channelA);
     void SetLock(TSection& section, bool flag);
     void ShowLockImages(TSection& section);
 

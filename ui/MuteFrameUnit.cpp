@@ -5,6 +5,7 @@
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "ui/CellGrid.h"
+#include "ui/LiveStateView.h"
 
 #include <QPainter>
 #include <QTimer>
@@ -16,6 +17,10 @@ enum TMuteColumn { colName = 0, colChA = 1, colChB = 2, colGroup = 3, colGlobal 
 
 const QColor kMutedColour(128, 0, 0);
 const QColor kOpenColour(0, 128, 0);
+// The hatching and the word stay this far inside a cell, whose edge always shows the flag's
+// colour.
+constexpr int kCellInset = 2;
+constexpr int kIconSize = 16;
 
 QChar FlagLetter(bool on) {
     return on ? QLatin1Char('M') : QLatin1Char('U');
@@ -79,6 +84,7 @@ void TMuteFrame::RefreshGrid() {
     MuteGrid->SetRowCount(devices + 1);
     FRows.resize(size_t(devices) + 1);
 
+    QRect heldArea;
     if (registry) {
         const int globalFlag = registry->Mute() ? flagGlobal : 0;
         int row = 1;
@@ -90,6 +96,19 @@ void TMuteFrame::RefreshGrid() {
                 const int flags =
                     groupFlag | (device->Mute_CHA ? flagChA : 0) | (device->Mute_CHB ? flagChB : 0);
                 TRowSource& source = FRows[size_t(row)];
+                // A channel with its own flag open is still muted while its group or the global
+                // mute holds it.
+                const int held = (groupFlag != 0) ? (~flags & (flagChA | flagChB)) : 0;
+                if (held != source.Held) {
+                    // Gathered into one area: a global mute changes every row at once.
+                    heldArea |= MuteGrid->CellRect(colChA, row) | MuteGrid->CellRect(colChB, row);
+                    source.Held = held;
+                }
+                const int state = int(device->LastLiveState());
+                if (state != source.State) {
+                    source.State = state;
+                    MuteGrid->UpdateCell(colName, row);
+                }
                 const bool fresh = source.Flags < 0;
                 const int changed = flags ^ source.Flags;
                 const bool groupMoved = g != source.Group;
@@ -112,16 +131,28 @@ void TMuteFrame::RefreshGrid() {
         }
     }
 
+    if (!heldArea.isEmpty())
+        MuteGrid->UpdateArea(heldArea);
     MuteGrid->SetFixedCols(1);
     // Refused while the header is the only row; it then stays an ordinary row without colours.
     MuteGrid->SetFixedRows(1);
 }
 
 bool TMuteFrame::MuteGridDrawCell(QPainter& painter, int col, int row, const QRect& rect) {
-    if (col == colName || row == 0)
+    if (row == 0)
         return false;
+    if (col == colName) {
+        MuteGrid->DrawPlainCell(painter, col, row, rect);
+        if (size_t(row) < FRows.size() && FRows[size_t(row)].State >= 0) {
+            const QRect icon(rect.right() - kIconSize, rect.top() + (rect.height() - kIconSize) / 2,
+                             kIconSize, kIconSize);
+            LiveStateIcon(TLiveState(FRows[size_t(row)].State)).paint(&painter, icon);
+        }
+        return true;
+    }
     const QString& text = MuteGrid->Cell(col, row);
-    const QColor& fill = text.startsWith(QLatin1Char('M')) ? kMutedColour : kOpenColour;
+    const bool on = text.startsWith(QLatin1Char('M'));
+    const QColor& fill = on ? kMutedColour : kOpenColour;
     const int line = MuteGrid->GridLineWidth();
     const bool lastRow = row + 1 >= MuteGrid->RowCount();
     // The line below a cell takes its colour where the cell below belongs to the same block:
@@ -134,9 +165,30 @@ bool TMuteFrame::MuteGridDrawCell(QPainter& painter, int col, int row, const QRe
         joinBelow = true;
     if (joinBelow && line > 0)
         painter.fillRect(QRect(rect.left(), rect.bottom() + 1, rect.width(), line), fill);
-    // Colour only: the text is for comparing, not for reading.
-    painter.fillRect(rect, fill);
+    const int bit = col == colChA ? flagChA : col == colChB ? flagChB : 0;
+    const bool held = !on && size_t(row) < FRows.size() && (FRows[size_t(row)].Held & bit);
+    painter.drawPixmap(rect.topLeft(), CellPicture(held ? 2 : on ? 1 : 0, rect.size()));
     return true;
+}
+
+const QPixmap& TMuteFrame::CellPicture(int kind, const QSize& size) {
+    QPixmap& picture = FCellPictures[size_t(kind)];
+    const qreal ratio = MuteGrid->devicePixelRatioF();
+    if (picture.deviceIndependentSize().toSize() == size && picture.devicePixelRatio() == ratio)
+        return picture;
+    picture = QPixmap(size * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(kind == 1 ? kMutedColour : kOpenColour);
+    QPainter painter(&picture);
+    const QRect inner = QRect(QPoint(0, 0), size).adjusted(kCellInset, kCellInset, -kCellInset, -kCellInset);
+    if (kind == 2)
+        painter.fillRect(inner, QBrush(kMutedColour, Qt::BDiagPattern));
+    // Not by colour alone: the word says it too.
+    static const QString kWords[3] = {QStringLiteral("open"), QStringLiteral("MUTE"), QStringLiteral("held")};
+    painter.setFont(MuteGrid->font());
+    painter.setPen(Qt::white);
+    painter.drawText(inner, Qt::AlignCenter | Qt::TextSingleLine, kWords[kind]);
+    return picture;
 }
 
 void TMuteFrame::MuteGridDblClick() {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
+#include <array>
 #include <vector>
 
 class QPainter;
@@ -13,6 +15,11 @@ class TCellGrid;
 // channels are muted: its own channel A and B mutes, its group's mute and the global mute.
 // A double click inverts the flag of the cell; the devices' periodic reconciliation takes it to
 // the amplifiers. The grid is rebuilt from the model every 50 ms, also while hidden.
+//
+// Every flag cell says its state in a word as well as a colour ("MUTE" on dark red, "open" on
+// green), and a channel whose own flag is open while its group or the global mute holds it is
+// hatched and reads "held". The name column carries each amplifier's state image, as in the
+// tree.
 class TMuteFrame : public QWidget {
     Q_OBJECT
 public:
@@ -41,10 +48,16 @@ private:
         QString GroupName;
         int Group = -1; // position of the group in the registry
         int Flags = -1; // the four flags as bits, -1 before the first build
+        int Held = 0;   // channel bits muted by the group or global mute, not by their own flag
+        int State = -1; // the device's live state
     };
     void SetFlagCell(int col, int row, bool on, const QString& groupName);
+    // The picture of a flag cell: 0 open, 1 muted by its flag, 2 open but held by the group or
+    // global mute. Drawn once per cell size: a global mute repaints every channel cell in view.
+    const QPixmap& CellPicture(int kind, const QSize& size);
 
     // Per grid row (row 0 unused). The "Group" column joins the cells of one group only, also
     // when two groups share a short name.
     std::vector<TRowSource> FRows;
+    std::array<QPixmap, 3> FCellPictures;
 };
