@@ -36,25 +36,7 @@ bool SplitUrl(const QString& url, TUrl& parts) {
     const qsizetype slash = url.indexOf(QLatin1Char('/'));
     parts.HostPart = slash < 0 ? url : url.left(slash);
     parts.Path = slash < 0 ? QStringLiteral("/") : url.mid(slash);
-    const qsizetype colon = parts.HostPart.indexOf(QLatin1Char(':'));
-    parts.Host = colon < 0 ? parts.HostPart : parts.HostPart.left(colon);
-    if (parts.Host.isEmpty())
-        return false;
-    if (colon >= 0) {
-        const QString portText = parts.HostPart.mid(colon + 1);
-        if (portText.isEmpty() || portText.size() > 5)
-            return false;
-        int port = 0;
-        for (QChar c : portText) {
-            if (c.unicode() < '0' || c.unicode() > '9')
-                return false;
-            port = port * 10 + (c.unicode() - '0');
-        }
-        if (port < 1 || port > 65535)
-            return false;
-        parts.Port = static_cast<quint16>(port);
-    }
-    return true;
+    return SplitHostPort(parts.HostPart, parts.Host, parts.Port);
 }
 
 QByteArray RequestText(const TUrl& url) {
