@@ -9,6 +9,7 @@
 #include <array>
 
 class QStandardItem;
+class QTimer;
 class TGroup;
 class TSocketThread;
 
@@ -50,6 +51,10 @@ public:
     double Limiter_A() const { return FLimiter_A; }
     double Limiter_B() const { return FLimiter_B; }
     bool Offline() const { return FOffline; }
+    // Why the device is off-line when no probe decided it: its poll thread could not be created,
+    // and creation is tried again every PollThreadRetryMs. Empty when there is no such reason.
+    QString OfflineReason() const { return FOfflineReason; }
+    static constexpr int PollThreadRetryMs = 2000;
     const QStringList& Commands() const { return FCommands; }
     QStandardItem* Node() const { return FNode; }
     TSocketThread* Thread() const { return FThread; }
@@ -109,6 +114,9 @@ private:
     void SetLevel(double& field, double x);
     void SetLimiter(double& field, double x);
     void SetText(QString& field, const QString& text);
+    // Starts the poll thread; when the system refuses it, marks the device off-line with the
+    // reason and schedules another attempt.
+    void StartPollThread();
 
     TGroup* FGroup = nullptr;
     QString FLongName;
@@ -127,4 +135,6 @@ private:
     QStringList FCommands;
     QStandardItem* FNode = nullptr;
     TSocketThread* FThread = nullptr;
+    QString FOfflineReason;
+    QTimer* FThreadRetry = nullptr; // created on the first refused thread
 };
