@@ -3,7 +3,6 @@
 // the connection.
 #include "device/HttpGet.h"
 #include "device/StopToken.h"
-#include "support/FakeNames.h"
 
 #include <QScopeGuard>
 #include <QTest>
@@ -159,7 +158,6 @@ private slots:
     void acceptsABodyOfExactlyTheLimit_data();
     void acceptsABodyOfExactlyTheLimit();
     void failsWhenTheConnectionIsRefused();
-    void fetchesFromAHostGivenByName();
     void stopRequestAbandonsASilentPeer();
     void refusesHostsOutsideLoopbackAndMalformedUrls_data();
     void refusesHostsOutsideLoopbackAndMalformedUrls();
@@ -380,18 +378,6 @@ void tst_HttpGet::failsWhenTheConnectionIsRefused() {
     ::close(fd);
     QVERIFY(!fetched);
     QCOMPARE(buffer, Untouched);
-}
-
-void tst_HttpGet::fetchesFromAHostGivenByName() {
-    TFakeNames names;
-    TScriptedPeer peer("127.0.11.8");
-    QVERIFY(peer.Listening());
-    peer.Serve("HTTP/1.0 200 OK\r\n\r\nnamed", false, TEnd::Close);
-    const QString hostPart = QStringLiteral("127.0.11.8.test:") + peer.Url(QString()).section(':', 1);
-    QByteArray buffer;
-    QVERIFY(HttpGet(hostPart + QStringLiteral("/zyl.zyl"), buffer));
-    QCOMPARE(buffer, QByteArray("named"));
-    QVERIFY2(peer.Request().contains("\r\nHost: " + hostPart.toUtf8() + "\r\n"), peer.Request().constData());
 }
 
 void tst_HttpGet::stopRequestAbandonsASilentPeer() {

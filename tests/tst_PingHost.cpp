@@ -3,7 +3,6 @@
 #include "device/pingunit.h"
 #include "support/FakeNames.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <grp.h>
@@ -48,7 +47,6 @@ private slots:
     void stopRequestEndsTheProbe();
     void unprivilegedUserFallsBackToTcp();
     void replacementProbeServesThePollThreads();
-    void nameAnswerIsKeptAndLookedUpOffTheCallersThread();
     void nameLookUpWaitIsBoundedAndCancellable();
 };
 
@@ -112,17 +110,13 @@ void tst_PingHost::unreachableWithoutSendingAnything_data() {
     // Data only: the loopback guard keeps each of these from being contacted or looked up.
     QTest::newRow("private address") << QStringLiteral("192.168.1.20") << false;
     QTest::newRow("another private address") << QStringLiteral("10.1.2.3") << false;
-    QTest::newRow("private address with port") << QStringLiteral("10.1.2.3:80") << false;
     QTest::newRow("unresolvable name") << QStringLiteral("amp.invalid") << false;
     QTest::newRow("localhost needs a look-up") << QStringLiteral("localhost") << false;
     QTest::newRow("a name the guard never lets through") << QStringLiteral("127.0.11.20.test") << false;
     QTest::newRow("short loopback form") << QStringLiteral("127.1") << false;
     QTest::newRow("octet out of range") << QStringLiteral("127.0.0.256") << false;
     QTest::newRow("empty text") << QString() << false;
-    QTest::newRow("empty port") << QStringLiteral("127.0.11.20:") << false;
     QTest::newRow("port zero") << QStringLiteral("127.0.11.20:0") << false;
-    QTest::newRow("port not a number") << QStringLiteral("127.0.11.20:http") << false;
-    QTest::newRow("port without host") << QStringLiteral(":8080") << false;
     QTest::newRow("looked-up name outside loopback") << QStringLiteral("192.168.1.20.test") << true;
     QTest::newRow("unknown name") << QStringLiteral("amp.test") << true;
 }
@@ -184,16 +178,8 @@ void tst_PingHost::replacementProbeServesThePollThreads() {
     QVERIFY(ProbeHost(address));
 }
 
-void tst_PingHost::nameAnswerIsKeptAndLookedUpOffTheCallersThread() {
-    TFakeNames names;
-    for (int i = 0; i < 5; ++i)
-        QVERIFY(PingHost(QStringLiteral("127.0.11.26.test")));
-    QCOMPARE(TFakeNames::Lookups(), 1);
-    QVERIFY(TFakeNames::LastThread() != std::this_thread::get_id());
-}
-
 // A look-up that does not answer holds the probe for the wait limit at most, and a stop request
-// ends the wait at once; the look-up goes on, and its answer serves the next probe.
+// ends the wait at once; the look-up goes on, and its answer is kept for the next probes.
 void tst_PingHost::nameLookUpWaitIsBoundedAndCancellable() {
     TFakeNames names;
     const QString stuck = QStringLiteral("stuck.127.0.11.27.test");
@@ -217,7 +203,8 @@ void tst_PingHost::nameLookUpWaitIsBoundedAndCancellable() {
     QCOMPARE(probe->load(), 0);
 
     TFakeNames::Release();
-    QTRY_VERIFY_WITH_TIMEOUT(PingHost(stuck), 10000);
+    QVERIFY(PingHost(stuck));
+    QVERIFY(PingHost(stuck));
     QCOMPARE(TFakeNames::Lookups(), 2);
 }
 
