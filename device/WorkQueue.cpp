@@ -1,14 +1,18 @@
 #include "device/WorkQueue.h"
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <QThread>
 
 namespace {
-const QEvent::Type kDrain = static_cast<QEvent::Type>(QEvent::registerEventType());
+constexpr int kDrainShare = 32;
 }
 
 TWorkQueue::TWorkQueue(QObject* parent) : QObject(parent) {}
+
+QEvent::Type TWorkQueue::DrainEventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
 
 void TWorkQueue::Post(std::function<void()> work) {
     // The wake-up is posted under the lock, so that the event and what Qt made for it are
@@ -17,7 +21,7 @@ void TWorkQueue::Post(std::function<void()> work) {
     const bool idle = FWork.empty();
     FWork.push_back(std::move(work));
     if (idle)
-        QCoreApplication::postEvent(this, new QEvent(kDrain));
+        QCoreApplication::postEvent(this, new QEvent(DrainEventType()));
 }
 
 bool TWorkQueue::event(QEvent* event) {
@@ -30,12 +34,18 @@ bool TWorkQueue::event(QEvent* event) {
 }
 
 void TWorkQueue::Drain() {
-    for (;;) {
+    // A bounded share per event, so that timers and input are never held up behind a long queue:
+    // what remains comes with the next event, posted under the lock for the same reason as in Post.
+    for (int run = 0;; ++run) {
         std::function<void()> work;
         {
             std::lock_guard<std::mutex> lock(FMutex);
             if (FWork.empty())
                 return;
+            if (run == kDrainShare) {
+                QCoreApplication::postEvent(this, new QEvent(DrainEventType()));
+                return;
+            }
             work = std::move(FWork.front());
             FWork.pop_front();
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QEvent>
 #include <QObject>
 
 #include <deque>
@@ -17,6 +18,10 @@ public:
     explicit TWorkQueue(QObject* parent = nullptr);
 
     void Post(std::function<void()> work);
+
+    // The type of the event that makes the queue run everything waiting in it (for
+    // measurements of the event loop).
+    static QEvent::Type DrainEventType();
 
 protected:
     bool event(QEvent* event) override;
