@@ -239,9 +239,10 @@ void TestHeadless::quitSignalsEndInAnOrderlySave() {
     QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
     TRun run("MAIN");
     TOpenGate gate(run.Project);
-    QVERIFY2(gate.Held, "a write lease on the project file");
     if (!whileLoading)
         gate.Release();
+    else if (!gate.Held)
+        QSKIP("this file system gives no write lease (fs.leases-enable, or not a local file system)");
     run.Start("600");
     QByteArray out;
     if (whileLoading)
