@@ -15,7 +15,9 @@ class TGroups;
 
 // Runs a project without windows: loads it, reconciles every device every 100 ms as the main
 // window does, reports each device's state changes, and on Finish saves and stops every poll
-// thread.
+// thread. A state line reads "TIME GROUP DEVICE ADDRESS WORD", followed by " - " and the reason
+// when the device gives one for being off-line; texts from the project pass through Printable.
+// When the lines cannot be written, that is said once on standard error and the run goes on.
 class THeadlessRunner : public QObject, public IFormBounds {
     Q_OBJECT
 public:
@@ -43,7 +45,13 @@ private:
     QTimer FTimer;
     QRect FBounds{190, 105, 1475, 901};
     QHash<const TDevice*, QString> FReported;
+    bool FWriteFailed = false;
 };
+
+// `text` with every character that would act on a terminal or hide what follows (controls, format
+// characters, line and paragraph separators) written as an escape: \xHH below U+0100 (ESC is
+// \x1b), \uHHHH above; a backslash is written \\ so that an escape stays unambiguous.
+QString Printable(const QString& text);
 
 // The state word of a device as the runner prints it: "online", "fault", "noanswer" (answers
 // the probe but delivers no status block) or "offline"; empty while a device has neither

@@ -9,7 +9,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,30 +19,49 @@ namespace {
 int gSignalPipe[2] = {-1, -1};
 
 void OnSignal(int) {
+    const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
+    errno = saved;
 }
 
-// Turns SIGINT and SIGTERM into an orderly quit of the event loop.
-void InstallQuitSignals(QCoreApplication& app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0)
+// The first thing the program does, so that no signal is lost while it starts or loads: SIGINT,
+// SIGTERM and SIGHUP become an orderly end (the event loop takes it up as soon as it runs, or at
+// once when it already does). SIGPIPE and SIGXFSZ are ignored: a log reader that went away, or a
+// file-size limit, then shows as a failed write, which is reported, instead of ending the
+// program before it could save.
+void InstallSignalHandlers() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0)
         return;
-    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
-        notifier->setEnabled(false);
-        QCoreApplication::quit();
-    });
+    // A signal storm fills the pair at worst; the handler must never block on it.
+    ::fcntl(gSignalPipe[1], F_SETFL, ::fcntl(gSignalPipe[1], F_GETFL) | O_NONBLOCK);
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+// Quits the event loop on the first of those signals.
+void WatchQuitSignals(QCoreApplication& app) {
+    if (gSignalPipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        notifier->setEnabled(false);
+        QCoreApplication::quit();
+    });
 }
 } // namespace
 
 int main(int argc, char** argv) {
+    InstallSignalHandlers();
     QCoreApplication app(argc, argv);
+    WatchQuitSignals(app);
     QCoreApplication::setApplicationName(QStringLiteral("fadelink-headless"));
     QCoreApplication::setApplicationVersion(QStringLiteral("4.0"));
     QLocale::setDefault(QLocale::c());
@@ -50,9 +71,12 @@ int main(int argc, char** argv) {
         "Runs a Fadelink project without windows: reconciles every amplifier every 100 ms and prints\n"
         "one line whenever an amplifier's state changes:\n"
         "  TIME GROUP DEVICE ADDRESS online|fault|noanswer|offline\n"
-        "where GROUP and DEVICE are the short names (\"-\" when blank). Ends after --for seconds or\n"
-        "on SIGINT/SIGTERM, saving to --save first when given. Exit status: 0 ok, 1 the project\n"
-        "could not be loaded or saved, 2 wrong usage."));
+        "where GROUP and DEVICE are the short names (\"-\" when blank), followed by \" - \" and the\n"
+        "reason when an amplifier is off-line for a reason of its own. Control characters are\n"
+        "written as escapes (\\x1b), a backslash as \\\\. Ends after --for seconds or on\n"
+        "SIGINT/SIGTERM/SIGHUP, saving to --save first when given; when the lines cannot be\n"
+        "written (the reader went away) that is said once on standard error and the run goes on.\n"
+        "Exit status: 0 ok, 1 the project could not be loaded or saved, 2 wrong usage."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("PROJECT.pac"), QStringLiteral("The project file to run."));
@@ -111,7 +135,6 @@ int main(int argc, char** argv) {
             runner.Finish(QString());
             return 1;
         }
-        InstallQuitSignals(app);
         if (seconds >= 0)
             QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
         runner.Start();

@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QStandardItem>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -96,7 +97,7 @@ TDevice::TDevice(TGroup* owner, const QString& ipAddress, const QString& longNam
     FNode->setDropEnabled(true);
     FNode->setData(QVariant::fromValue(static_cast<QObject*>(this)), TGroups::NodeObjectRole);
     owner->GroupNode()->appendRow(FNode);
-    FThread = TSocketThread::Start(this);
+    StartPollThread();
     SetIPAddress(ipAddress);
     SetShortName(shortName);
     SetLongName(longName);
@@ -131,6 +132,35 @@ TDevice::~TDevice() {
         FNode = nullptr;
     }
     Trace(QStringLiteral("TDevice.Destroy End"));
+}
+
+void TDevice::StartPollThread() {
+    QString failure;
+    FThread = TSocketThread::Start(this, &failure);
+    if (FThread || failure.isEmpty()) {
+        // Started, or poll threads are switched off. Off-line stays set until the first probe.
+        if (FThreadRetry)
+            FThreadRetry->stop();
+        if (!FOfflineReason.isEmpty()) {
+            FOfflineReason.clear();
+            FNode->setToolTip(QString());
+            RefreshNodeText();
+        }
+        return;
+    }
+    FOfflineReason =
+        QStringLiteral("Not polled: the system refused a new thread (%1); trying again every %2 s")
+            .arg(failure)
+            .arg(PollThreadRetryMs / 1000);
+    FOffline = true;
+    if (!FThreadRetry) {
+        FThreadRetry = new QTimer(this);
+        FThreadRetry->setInterval(PollThreadRetryMs);
+        connect(FThreadRetry, &QTimer::timeout, this, &TDevice::StartPollThread);
+    }
+    FThreadRetry->start();
+    FNode->setToolTip(FOfflineReason);
+    RefreshNodeText();
 }
 
 void TDevice::SetText(QString& field, const QString& text) {

@@ -13,6 +13,7 @@
 #include <array>
 
 class QStandardItem;
+class QTimer;
 class TGroup;
 class TSocketThread;
 
@@ -88,6 +89,10 @@ public:
     double Limiter_A() const { return FLimiter_A; }
     double Limiter_B() const { return FLimiter_B; }
     bool Offline() const { return FOffline; }
+    // Why the device is off-line when no probe decided it: its poll thread could not be created,
+    // and creation is tried again every PollThreadRetryMs. Empty when there is no such reason.
+    QString OfflineReason() const { return FOfflineReason; }
+    static constexpr int PollThreadRetryMs = 2000;
     const QStringList& Commands() const { return FCommands; }
     QStandardItem* Node() const { return FNode; }
     TSocketThread* Thread() const { return FThread; }
@@ -119,8 +124,6 @@ public:
     // off-line; invalid before the first.
     QDateTime LastStatusTime() const { return FLastStatusTime; }
     QDateTime OfflineSince() const { return FOfflineSince; }
-    // Why the device is off-line when the probe alone does not tell; empty otherwise.
-    QString OfflineReason() const { return QString(); }
     void RefreshNodeText();
 
     // Replaces the first waiting entry that begins with `prefix` in place, or appends one.
@@ -169,6 +172,9 @@ private:
     bool ClampLimitersToModel();
     // Notes since when each setting is held otherwise than wanted.
     void TrackSettings(const std::array<int, 6>& wanted, const std::array<int, 6>& held);
+    // Starts the poll thread; when the system refuses it, marks the device off-line with the
+    // reason and schedules another attempt.
+    void StartPollThread();
 
     TGroup* FGroup = nullptr;
     QString FLongName;
@@ -195,4 +201,6 @@ private:
     QStringList FCommands;
     QStandardItem* FNode = nullptr;
     TSocketThread* FThread = nullptr;
+    QString FOfflineReason;
+    QTimer* FThreadRetry = nullptr; // created on the first refused thread
 };

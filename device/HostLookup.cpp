@@ -1,6 +1,7 @@
 #include "device/HostLookup.h"
 
 #include "device/LoopbackGuard.h"
+#include "device/StopToken.h"
 
 #include <QStringList>
 
@@ -8,7 +9,27 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
 namespace {
+using TClock = std::chrono::steady_clock;
+
+// How often a caller waiting for a look-up looks at its stop request.
+constexpr auto WaitSlice = std::chrono::milliseconds(20);
+// Beyond this many kept answers, those that ran out are dropped.
+constexpr std::size_t PruneAbove = 256;
+
+std::atomic<TNameLookup> gLookup{nullptr};
+std::atomic<int> gWaitLimitMs{NameWaitMs};
+
 // Four decimal parts, as IsLoopbackAddress reads them: the resolver would read "010" as octal.
 bool ParseDottedQuad(const QString& host, std::uint32_t& networkOrderAddress) {
     const QStringList parts = host.split(QLatin1Char('.'));
@@ -32,10 +53,7 @@ bool ParseDottedQuad(const QString& host, std::uint32_t& networkOrderAddress) {
     return true;
 }
 
-bool LookUpName(const QString& host, std::uint32_t& networkOrderAddress) {
-    const QByteArray name = host.toUtf8();
-    if (name.isEmpty() || name.contains('\0'))
-        return false;
+bool SystemLookUp(const QByteArray& name, std::uint32_t& networkOrderAddress) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -53,19 +71,159 @@ bool LookUpName(const QString& host, std::uint32_t& networkOrderAddress) {
     freeaddrinfo(found);
     return ok;
 }
+
+// The kept answers of name look-ups, and the look-ups under way.
+class TNameCache {
+public:
+    static TNameCache& Instance() {
+        // Never destroyed: a look-up thread may still be waiting for the resolver at exit.
+        static TNameCache* const instance = new TNameCache;
+        return *instance;
+    }
+
+    bool Resolve(const QByteArray& name, std::uint32_t& networkOrderAddress);
+    void Forget();
+
+private:
+    struct TAnswer {
+        bool Known = false; // some look-up has answered
+        bool Found = false;
+        std::uint32_t Address = 0;
+        TClock::time_point Expires;
+        bool InFlight = false;
+    };
+    using TAnswerPtr = std::shared_ptr<TAnswer>;
+
+    void StartLocked(const QByteArray& name, const TAnswerPtr& answer);
+    void Store(const TAnswerPtr& answer, bool found, std::uint32_t address);
+    void PruneLocked(TClock::time_point now);
+
+    std::mutex FMutex;
+    std::condition_variable FAnswered;
+    std::unordered_map<std::string, TAnswerPtr> FAnswers;
+};
+
+void TNameCache::Store(const TAnswerPtr& answer, bool found, std::uint32_t address) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    answer->Known = true;
+    answer->Found = found;
+    answer->Address = found ? address : 0;
+    answer->Expires = TClock::now() + std::chrono::seconds(found ? NameKeepSeconds : NameFailureKeepSeconds);
+    answer->InFlight = false;
+    FAnswered.notify_all();
+}
+
+void TNameCache::StartLocked(const QByteArray& name, const TAnswerPtr& answer) {
+    answer->InFlight = true;
+    const TNameLookup lookup = gLookup.load();
+    try {
+        std::thread([this, name, answer, lookup] {
+            std::uint32_t address = 0;
+            const bool found = lookup ? lookup(name, address) : SystemLookUp(name, address);
+            Store(answer, found, address);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: a failed look-up, tried again when the failure runs out.
+        answer->Known = true;
+        answer->Found = false;
+        answer->Expires = TClock::now() + std::chrono::seconds(NameFailureKeepSeconds);
+        answer->InFlight = false;
+    }
+}
+
+void TNameCache::PruneLocked(TClock::time_point now) {
+    if (FAnswers.size() <= PruneAbove)
+        return;
+    for (auto it = FAnswers.begin(); it != FAnswers.end();) {
+        if (!it->second->InFlight && it->second->Expires <= now)
+            it = FAnswers.erase(it);
+        else
+            ++it;
+    }
+}
+
+bool TNameCache::Resolve(const QByteArray& name, std::uint32_t& networkOrderAddress) {
+    const auto deadline = TClock::now() + std::chrono::milliseconds(gWaitLimitMs.load());
+    std::unique_lock<std::mutex> lock(FMutex);
+    const auto now = TClock::now();
+    TAnswerPtr& slot = FAnswers[name.toStdString()];
+    if (!slot) {
+        PruneLocked(now);
+        slot = std::make_shared<TAnswer>();
+    }
+    const TAnswerPtr answer = slot; // the slot itself may go with a prune or Forget
+    if (answer->Known && now < answer->Expires) {
+        networkOrderAddress = answer->Address;
+        return answer->Found;
+    }
+    if (!answer->InFlight)
+        StartLocked(name, answer);
+    if (answer->Known && answer->Found) {
+        // Out of date but found before: used while the fresh look-up runs.
+        networkOrderAddress = answer->Address;
+        return true;
+    }
+    while (answer->InFlight) {
+        const auto at = TClock::now();
+        if (StopToken::Requested() || at >= deadline)
+            return false;
+        FAnswered.wait_until(lock, std::min(deadline, at + WaitSlice));
+    }
+    networkOrderAddress = answer->Address;
+    return answer->Found;
+}
+
+void TNameCache::Forget() {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FAnswers.clear();
+}
 } // namespace
 
-bool ResolveIPv4(const QString& host, std::uint32_t& networkOrderAddress) {
-    if (!HostAllowed(host))
+bool SplitHostPort(const QString& text, QString& host, quint16& port) {
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    host = colon < 0 ? text : text.left(colon);
+    port = 80;
+    if (host.isEmpty())
         return false;
+    if (colon < 0)
+        return true;
+    const QString portText = text.mid(colon + 1);
+    if (portText.isEmpty() || portText.size() > 5)
+        return false;
+    int number = 0;
+    for (QChar c : portText) {
+        if (c.unicode() < '0' || c.unicode() > '9')
+            return false;
+        number = number * 10 + (c.unicode() - '0');
+    }
+    if (number < 1 || number > 65535)
+        return false;
+    port = static_cast<quint16>(number);
+    return true;
+}
+
+bool ResolveIPv4(const QString& host, std::uint32_t& networkOrderAddress) {
     std::uint32_t address = 0;
     if (!ParseDottedQuad(host, address)) {
-        // A name is never looked up under the guard, whatever HostAllowed says.
-        if (LoopbackOnly() || !LookUpName(host, address))
+        // The system's resolver may ask a name server: under the guard only a replacement, which
+        // asks none, may answer for a name.
+        if (LoopbackOnly() && !gLookup.load())
+            return false;
+        const QByteArray name = host.toUtf8();
+        if (name.isEmpty() || name.contains('\0') || !TNameCache::Instance().Resolve(name, address))
             return false;
     }
     if (LoopbackOnly() && (ntohl(address) >> 24) != 127)
         return false;
     networkOrderAddress = address;
     return true;
+}
+
+void SetNameLookup(TNameLookup lookup) {
+    gLookup.store(lookup);
+    TNameCache::Instance().Forget();
+}
+
+void SetNameWaitLimitMs(int milliseconds) {
+    gWaitLimitMs.store(milliseconds < 1 ? NameWaitMs : milliseconds);
 }

@@ -36,25 +36,7 @@ bool SplitUrl(const QString& url, TUrl& parts) {
     const qsizetype slash = url.indexOf(QLatin1Char('/'));
     parts.HostPart = slash < 0 ? url : url.left(slash);
     parts.Path = slash < 0 ? QStringLiteral("/") : url.mid(slash);
-    const qsizetype colon = parts.HostPart.indexOf(QLatin1Char(':'));
-    parts.Host = colon < 0 ? parts.HostPart : parts.HostPart.left(colon);
-    if (parts.Host.isEmpty())
-        return false;
-    if (colon >= 0) {
-        const QString portText = parts.HostPart.mid(colon + 1);
-        if (portText.isEmpty() || portText.size() > 5)
-            return false;
-        int port = 0;
-        for (QChar c : portText) {
-            if (c.unicode() < '0' || c.unicode() > '9')
-                return false;
-            port = port * 10 + (c.unicode() - '0');
-        }
-        if (port < 1 || port > 65535)
-            return false;
-        parts.Port = static_cast<quint16>(port);
-    }
-    return true;
+    return SplitHostPort(parts.HostPart, parts.Host, parts.Port);
 }
 
 QByteArray RequestText(const TUrl& url) {
@@ -148,10 +130,23 @@ struct THeaders {
     qint64 Length = 0;
 };
 
-void ReadHeader(const QByteArray& line, THeaders& headers) {
+// A decimal number with an optional sign, of any size.
+bool IsDecimal(const QByteArray& text) {
+    const qsizetype start = text.startsWith('-') || text.startsWith('+') ? 1 : 0;
+    if (start == text.size())
+        return false;
+    for (qsizetype i = start; i < text.size(); ++i)
+        if (text.at(i) < '0' || text.at(i) > '9')
+            return false;
+    return true;
+}
+
+// False when the header makes the answer unreadable: a length that is a number too large for 64
+// bits cannot be honoured, and reading to the close instead would take a cut answer for a whole.
+bool ReadHeader(const QByteArray& line, THeaders& headers) {
     const qsizetype colon = line.indexOf(':');
     if (colon < 0)
-        return;
+        return true;
     const QByteArray name = line.left(colon).trimmed().toLower();
     const QByteArray value = line.mid(colon + 1).trimmed();
     if (name == "content-length") {
@@ -160,10 +155,13 @@ void ReadHeader(const QByteArray& line, THeaders& headers) {
         if (ok) {
             headers.HasLength = true;
             headers.Length = length;
+        } else if (IsDecimal(value)) {
+            return false;
         }
     } else if (name == "transfer-encoding" && value.toLower().contains("chunked")) {
         headers.Chunked = true;
     }
+    return true;
 }
 
 bool ReadChunked(THttpStream& stream, QByteArray& body) {
@@ -197,6 +195,8 @@ bool ReadHttpResponse(THttpStream& stream, QByteArray& body) {
     };
 
     int code = 0;
+    // Until the first status line is seen, the answer may turn out to be a bare body.
+    stream.SetRecording(true);
     for (;;) {
         THttpStream::TLine read;
         do {
@@ -205,12 +205,14 @@ bool ReadHttpResponse(THttpStream& stream, QByteArray& body) {
         if (read != THttpStream::TLine::Complete && read != THttpStream::TLine::Cut)
             return false;
         if (!IsStatusLine(line)) {
-            // Neither status line nor headers: this line starts the body, which runs to the end.
-            body = line;
-            if (read == THttpStream::TLine::Complete)
-                body += "\r\n";
+            // Neither status line nor headers: the whole answer is the body, byte for byte, from
+            // its first byte to the end of the connection.
+            body = stream.Recorded();
+            stream.SetRecording(false);
+            stream.DropPendingLineEnd();
             return body.size() <= MaxHttpBody && stream.ReadToEnd(body, MaxHttpBody);
         }
+        stream.SetRecording(false);
         if (read != THttpStream::TLine::Complete)
             return false;
         code = StatusCode(line);
@@ -229,7 +231,8 @@ bool ReadHttpResponse(THttpStream& stream, QByteArray& body) {
             return false;
         if (line.isEmpty())
             break;
-        ReadHeader(line, headers);
+        if (!ReadHeader(line, headers))
+            return false;
     }
 
     body.clear();

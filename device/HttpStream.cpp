@@ -46,8 +46,11 @@ THttpStream::TFill THttpStream::SkipPendingLineEnd(TSocketClock::time_point dead
     const TFill fill = Fill(deadline);
     if (fill == TFill::Failed)
         return fill;
-    if (fill == TFill::Data && FData.at(FPos) == FPendingLineEnd)
+    if (fill == TFill::Data && FData.at(FPos) == FPendingLineEnd) {
+        if (FRecording)
+            FRecorded.append(FPendingLineEnd);
         ++FPos;
+    }
     FPendingLineEnd = 0;
     return TFill::Data;
 }
@@ -69,6 +72,8 @@ THttpStream::TLine THttpStream::ReadLine(QByteArray& line, qsizetype maxLength) 
         if (line.size() + (end - FPos) > maxLength)
             return TLine::Failed;
         line.append(FData.constData() + FPos, end - FPos);
+        if (FRecording)
+            FRecorded.append(FData.constData() + FPos, end < FData.size() ? end + 1 - FPos : end - FPos);
         FPos = end;
         if (end < FData.size()) {
             FPendingLineEnd = FData.at(end) == '\r' ? '\n' : '\r';
@@ -76,6 +81,12 @@ THttpStream::TLine THttpStream::ReadLine(QByteArray& line, qsizetype maxLength) 
             return TLine::Complete;
         }
     }
+}
+
+void THttpStream::SetRecording(bool on) {
+    FRecording = on;
+    if (!on)
+        FRecorded.clear();
 }
 
 bool THttpStream::ReadExactly(qsizetype count, QByteArray& out) {

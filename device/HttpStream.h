@@ -27,6 +27,15 @@ public:
     // False when `out` would grow beyond `maxSize` bytes.
     bool ReadToEnd(QByteArray& out, qsizetype maxSize);
 
+    // While on, every byte the reads take from the connection is also kept, line ends included,
+    // so that an answer that turns out to have no header can be delivered exactly as it came.
+    // Switching it off discards what was kept.
+    void SetRecording(bool on);
+    const QByteArray& Recorded() const { return FRecorded; }
+    // The second character of a two-character line end is no longer looked for: the next byte is
+    // data, whatever it is.
+    void DropPendingLineEnd() { FPendingLineEnd = 0; }
+
 private:
     enum class TFill { Data, Ended, Failed };
     TFill Fill(TSocketClock::time_point deadline);
@@ -39,4 +48,6 @@ private:
     qsizetype FPos = 0;
     bool FEnded = false;
     char FPendingLineEnd = 0;
+    bool FRecording = false;
+    QByteArray FRecorded;
 };

@@ -34,7 +34,3 @@ bool IsLoopbackAddress(const QString& host) {
     }
     return values[0] == 127;
 }
-
-bool HostAllowed(const QString& host) {
-    return !LoopbackOnly() || IsLoopbackAddress(host);
-}

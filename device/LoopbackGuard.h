@@ -10,8 +10,5 @@
 void SetLoopbackOnly(bool on);
 bool LoopbackOnly();
 
-// Whether `host` (a dotted IPv4 address, or a name) may be contacted under the current guard.
-bool HostAllowed(const QString& host);
-
 // Whether `host` is a dotted-quad IPv4 address inside 127.0.0.0/8.
 bool IsLoopbackAddress(const QString& host);

@@ -3,17 +3,15 @@
 #include "device/DeviceUnit.h"
 #include "device/HttpGet.h"
 #include "device/StopToken.h"
+#include "device/WorkQueue.h"
 #include "device/pingunit.h"
 #include "model/logging.h"
-
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QObject>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -22,17 +20,26 @@ constexpr int kAfterCommandMs = 100;
 
 std::atomic<bool> gEnabled{true};
 std::atomic<int> gNextId{1};
+std::atomic<int> gFailingStarts{0};
+std::atomic<void (*)()> gAfterStopRequest{nullptr};
 
-// Threads of the process still running, for a bounded wait at shutdown.
-std::mutex gCountMutex;
-std::condition_variable gCountChanged;
-int gRunning = 0;
+// Threads of the process still running, for a bounded wait at shutdown. Never destroyed: a thread
+// that outlives that wait still counts itself out while the process exits.
+struct TRunningThreads {
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    int Count = 0;
+};
+TRunningThreads& Running() {
+    static TRunningThreads* const running = new TRunningThreads;
+    return *running;
+}
 
-// The object whose thread runs the hand-offs: created on the user-interface thread by the first
-// Start, and alive until static destruction, so a late hand-off never meets a dead receiver.
-QObject* HandoffContext() {
-    static QObject context;
-    return &context;
+// The queue whose thread runs the hand-offs: created on the user-interface thread by the first
+// Start, and never destroyed, so that a late hand-off never meets a dead receiver.
+TWorkQueue& Handoffs() {
+    static TWorkQueue* const queue = new TWorkQueue;
+    return *queue;
 }
 } // namespace
 
@@ -44,23 +51,46 @@ struct TSocketThread::TLink {
     int Id = 0;
 };
 
-TSocketThread* TSocketThread::Start(TDevice* device) {
+namespace {
+void ThreadEnded() {
+    TRunningThreads& running = Running();
+    std::lock_guard<std::mutex> lock(running.Mutex);
+    --running.Count;
+    running.Changed.notify_all();
+}
+} // namespace
+
+TSocketThread* TSocketThread::Start(TDevice* device, QString* failure) {
     if (!gEnabled.load())
         return nullptr;
-    HandoffContext();
-    auto* thread = new TSocketThread(device);
+    Handoffs();
+    // Freed here unless its thread starts, which then owns it.
+    std::unique_ptr<TSocketThread, void (*)(TSocketThread*)> thread(new TSocketThread(device),
+                                                                    [](TSocketThread* t) { delete t; });
     {
-        std::lock_guard<std::mutex> lock(gCountMutex);
-        ++gRunning;
+        std::lock_guard<std::mutex> lock(Running().Mutex);
+        ++Running().Count;
     }
-    std::thread([thread] {
-        thread->Run();
-        delete thread;
-        std::lock_guard<std::mutex> lock(gCountMutex);
-        --gRunning;
-        gCountChanged.notify_all();
-    }).detach();
-    return thread;
+    try {
+        if (gFailingStarts.load() > 0) {
+            gFailingStarts.fetch_sub(1);
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        std::thread([running = thread.get()] {
+            running->Run();
+            delete running;
+            ThreadEnded();
+        }).detach();
+    } catch (const std::system_error& error) {
+        // A limit on processes or tasks: the device goes on without its thread for now.
+        ThreadEnded();
+        const QString reason = QString::fromLocal8Bit(error.code().message().c_str());
+        qWarning("A poll thread could not be created: %s", qPrintable(reason));
+        if (failure)
+            *failure = reason;
+        return nullptr;
+    }
+    return thread.release();
 }
 
 TSocketThread::TSocketThread(TDevice* device) : FLink(std::make_shared<TLink>()) {
@@ -71,12 +101,17 @@ TSocketThread::TSocketThread(TDevice* device) : FLink(std::make_shared<TLink>())
 TSocketThread::~TSocketThread() = default;
 
 void TSocketThread::DetachAndStop() {
-    FLink->Device = nullptr;
+    // Once the stop request is out, the thread may end and free this object at any moment; the
+    // local reference keeps the link, with its mutex and condition, alive to the end of the call.
+    const std::shared_ptr<TLink> link = FLink;
+    link->Device = nullptr;
     {
-        std::lock_guard<std::mutex> lock(FLink->Mutex);
-        FLink->Stop.store(true, std::memory_order_release);
+        std::lock_guard<std::mutex> lock(link->Mutex);
+        link->Stop.store(true, std::memory_order_release);
     }
-    FLink->Changed.notify_all();
+    if (void (*hook)() = gAfterStopRequest.load())
+        hook();
+    link->Changed.notify_all();
 }
 
 TDevice* TSocketThread::Device() const {
@@ -103,20 +138,17 @@ bool TSocketThread::Sync(const std::function<void(TDevice*)>& work) {
     auto call = std::make_shared<TCall>();
     std::shared_ptr<TLink> link = FLink;
     const std::function<void(TDevice*)>* workPtr = &work;
-    QMetaObject::invokeMethod(
-        HandoffContext(),
-        [link, call, workPtr] {
-            int expected = 0;
-            if (!call->State.compare_exchange_strong(expected, 1))
-                return; // the worker gave up on it and may be gone
-            (*workPtr)(link->Device);
-            {
-                std::lock_guard<std::mutex> lock(link->Mutex);
-                call->Done = true;
-            }
-            link->Changed.notify_all();
-        },
-        Qt::QueuedConnection);
+    Handoffs().Post([link, call, workPtr] {
+        int expected = 0;
+        if (!call->State.compare_exchange_strong(expected, 1))
+            return; // the worker gave up on it and may be gone
+        (*workPtr)(link->Device);
+        {
+            std::lock_guard<std::mutex> lock(link->Mutex);
+            call->Done = true;
+        }
+        link->Changed.notify_all();
+    });
 
     std::unique_lock<std::mutex> lock(FLink->Mutex);
     FLink->Changed.wait(lock, [&] { return call->Done || StopRequested(); });
@@ -148,9 +180,7 @@ void TSocketThread::Run() {
     }
     StopToken::SetCurrent(nullptr);
     const int id = FLink->Id;
-    QMetaObject::invokeMethod(
-        HandoffContext(), [id] { Trace(QString::number(id) + QStringLiteral(" Thread Quit")); },
-        Qt::QueuedConnection);
+    Handoffs().Post([id] { Trace(QString::number(id) + QStringLiteral(" Thread Quit")); });
 }
 
 void TSocketThread::ProcessCommand() {
@@ -187,13 +217,15 @@ void TSocketThread::ProcessCommand() {
 }
 
 bool TSocketThread::WaitForAllThreads(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(gCountMutex);
-    return gCountChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return gRunning == 0; });
+    TRunningThreads& running = Running();
+    std::unique_lock<std::mutex> lock(running.Mutex);
+    return running.Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&running] { return running.Count == 0; });
 }
 
 int TSocketThread::RunningThreads() {
-    std::lock_guard<std::mutex> lock(gCountMutex);
-    return gRunning;
+    std::lock_guard<std::mutex> lock(Running().Mutex);
+    return Running().Count;
 }
 
 void TSocketThread::SetPollThreadsEnabled(bool enabled) {
@@ -202,4 +234,12 @@ void TSocketThread::SetPollThreadsEnabled(bool enabled) {
 
 bool TSocketThread::PollThreadsEnabled() {
     return gEnabled.load();
+}
+
+void TSocketThread::FailNextStarts(int count) {
+    gFailingStarts.store(count);
+}
+
+void TSocketThread::SetAfterStopRequestHook(void (*hook)()) {
+    gAfterStopRequest.store(hook);
 }

@@ -17,8 +17,9 @@ class TDevice;
 class TSocketThread {
 public:
     // Creates and starts the poll thread of `device` (user-interface thread). Returns nullptr
-    // when poll threads are disabled.
-    static TSocketThread* Start(TDevice* device);
+    // when poll threads are disabled, and also when the system refuses a new thread (a limit on
+    // processes or tasks): then `failure`, when given, receives the system's reason.
+    static TSocketThread* Start(TDevice* device, QString* failure = nullptr);
 
     // User-interface thread: clears the link to the device and asks the thread to stop. The
     // object frees itself when its run ends; the caller must not use it afterwards.
@@ -36,6 +37,12 @@ public:
     // Process-wide: whether new devices start a poll thread (tests of the model switch it off).
     static void SetPollThreadsEnabled(bool enabled);
     static bool PollThreadsEnabled();
+
+    // Test seams, process-wide. The next `count` calls of Start fail as if the system refused
+    // the thread. `hook` runs in DetachAndStop between publishing the stop request and waking the
+    // thread, the moment after which the thread may end and free itself (nullptr removes it).
+    static void FailNextStarts(int count);
+    static void SetAfterStopRequestHook(void (*hook)());
 
     TSocketThread(const TSocketThread&) = delete;
     TSocketThread& operator=(const TSocketThread&) = delete;

@@ -81,13 +81,13 @@ TEchoOutcome DatagramEcho(std::uint32_t address, TClock::time_point deadline) {
     return TEchoOutcome::NoReply;
 }
 
-// For users who may open no ICMP socket at all: a connection attempt to port 80 that is
-// accepted or refused shows the host is there.
-bool TcpProbe(std::uint32_t address, TClock::time_point deadline) {
+// For users who may open no ICMP socket at all: a connection attempt to the amplifier's port
+// that is accepted or refused shows the host is there.
+bool TcpProbe(std::uint32_t address, std::uint16_t port, TClock::time_point deadline) {
     TSocketFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!socket.Valid())
         return false;
-    const sockaddr_in target = Target(address, 80);
+    const sockaddr_in target = Target(address, port);
     if (::connect(socket.Get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
         return true;
     if (errno == ECONNREFUSED)
@@ -103,14 +103,14 @@ bool TcpProbe(std::uint32_t address, TClock::time_point deadline) {
     return error == 0 || error == ECONNREFUSED;
 }
 
-bool Probe(std::uint32_t address, TClock::time_point deadline) {
+bool Probe(std::uint32_t address, std::uint16_t port, TClock::time_point deadline) {
     switch (gPingMethod.load()) {
     case TPingMethod::IcmpDatagram:
         return DatagramEcho(address, deadline) == TEchoOutcome::Reply;
     case TPingMethod::IcmpRaw:
         return SharedRawEcho(address, deadline) == TEchoOutcome::Reply;
     case TPingMethod::TcpConnect:
-        return TcpProbe(address, deadline);
+        return TcpProbe(address, port, deadline);
     case TPingMethod::Automatic:
         break;
     }
@@ -121,18 +121,21 @@ bool Probe(std::uint32_t address, TClock::time_point deadline) {
         return outcome == TEchoOutcome::Reply;
     if (!gTcpFallbackLogged.exchange(true))
         qWarning("ICMP echo is not permitted for this user; reachability is probed by a TCP "
-                 "connection to port 80 instead");
-    return TcpProbe(address, deadline);
+                 "connection to the amplifier's port instead");
+    return TcpProbe(address, port, deadline);
 }
 } // namespace
 
 bool PingHost(const QString& address) {
     if (StopToken::Requested())
         return false;
+    QString host;
+    quint16 port = 80;
     std::uint32_t target = 0;
-    if (!ResolveIPv4(address, target))
+    if (!SplitHostPort(address, host, port) || !ResolveIPv4(host, target))
         return false;
-    return Probe(target, TClock::now() + ProbeTimeout);
+    // The limit starts once the address is known: a name's look-up has its own.
+    return Probe(target, port, TClock::now() + ProbeTimeout);
 }
 
 void SetPingFunction(TPingFunction function) {

@@ -5,7 +5,8 @@
 //
 // Besides not crashing or hanging, the outcome may not depend on where the answer was cut: the
 // same answer sent in pieces of the stream's read size gives the same result and body. A body
-// never exceeds the limit.
+// never exceeds the limit. An answer whose first line that is not empty is no status line is
+// delivered byte for byte.
 #include "device/HttpGet.h"
 #include "device/HttpStream.h"
 #include "fuzz/FuzzSupport.h"
@@ -61,6 +62,20 @@ TOutcome Exchange(const QList<QByteArray>& pieces) {
     return outcome;
 }
 
+// Whether the answer has neither status line nor headers: its first line that is not empty does
+// not begin with "HTTP/" (any case).
+bool IsBareBody(const QByteArray& answer) {
+    qsizetype start = 0;
+    while (start < answer.size() && (answer.at(start) == '\r' || answer.at(start) == '\n'))
+        ++start;
+    if (start == answer.size())
+        return false;
+    qsizetype end = start;
+    while (end < answer.size() && answer.at(end) != '\r' && answer.at(end) != '\n')
+        ++end;
+    return answer.mid(start, std::min<qsizetype>(end - start, 5)).toUpper() != "HTTP/";
+}
+
 void AppendPieces(QList<QByteArray>& pieces, const QByteArray& bytes) {
     for (qsizetype at = 0; at < bytes.size(); at += kLargestPiece)
         pieces.append(bytes.mid(at, kLargestPiece));
@@ -90,5 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TOutcome cut = Exchange(pieces);
     FuzzCheck(!cut.Ok || cut.Body.size() <= MaxHttpBody, "a body never exceeds the limit");
     FuzzCheck(cut == Exchange(whole), "where the answer is cut changes nothing");
+    if (IsBareBody(answer) && answer.size() <= MaxHttpBody)
+        FuzzCheck(cut.Ok && cut.Body == answer, "an answer without headers is delivered as it came");
     return 0;
 }

@@ -7,14 +7,71 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
-const QString kProgram = QStringLiteral(FADELINK_BUILD_DIR "/app/fadelink-headless");
+// The program under test. scripts/test --tsan names its ThreadSanitizer build here: this test
+// itself cannot run under ThreadSanitizer, since Qt starts children with vfork semantics
+// (clone with CLONE_VM), which the runtime takes for a fork and then stops following the
+// synchronisation of the starting thread.
+const QString kProgram = qEnvironmentVariable("FADELINK_HEADLESS_PROGRAM",
+                                              QStringLiteral(FADELINK_BUILD_DIR "/app/fadelink-headless"));
 
 QByteArray ReadAll(const QString& name) {
     QFile f(name);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+// A project of group `groupShortName` with devices at 127.0.13.21 and .22, run for `seconds` with
+// --save out.pac beside it; `inChild` runs in the child before the program (async-signal-safe).
+struct TRun {
+    QTemporaryDir Dir;
+    QString Project = Dir.filePath("show.pac");
+    QString Saved = Dir.filePath("out.pac");
+    QProcess Process;
+    QString Out;
+    QString Err;
+    explicit TRun(const QString& groupShortName) {
+        TModelFixture f;
+        TGroup* group = f.AddGroup(groupShortName, "Main");
+        new TDevice(group, "127.0.13.21", "Amp", "AMP");
+        new TDevice(group, "127.0.13.22", "Amp", "AMP");
+        SaveProject(*f.Registry, Project, nullptr);
+    }
+    void Start(const QString& seconds, std::function<void()> inChild = {}) {
+        if (inChild)
+            Process.setChildProcessModifier(std::move(inChild));
+        Process.start(kProgram, {Project, "--save", Saved, "--for", seconds});
+    }
+    bool Finish(int status) {
+        const bool finished = Process.waitForFinished(30000);
+        Out = QString::fromUtf8(Process.readAllStandardOutput());
+        Err = QString::fromUtf8(Process.readAllStandardError());
+        return finished && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == status;
+    }
+};
+
+// Holds the next opening of `file` until Release: a write lease, which the kernel breaks only once
+// its holder lets go. Opened() tells when an opening waits for it.
+struct TOpenGate {
+    explicit TOpenGate(const QString& file) : Fd(::open(QFile::encodeName(file).constData(), O_RDONLY)) {
+        std::signal(SIGIO, SIG_IGN); // the notice of the break; Opened() is polled instead
+        Held = ::fcntl(Fd, F_SETLEASE, F_WRLCK) == 0;
+    }
+    ~TOpenGate() { ::close(Fd); }
+    bool Opened() const { return ::fcntl(Fd, F_GETLEASE) != F_WRLCK; }
+    void Release() const { ::fcntl(Fd, F_SETLEASE, F_UNLCK); }
+    int Fd;
+    bool Held;
+};
+
+enum class TChild { AsIs, ReaderGone, FileSizeLimit, SingleTaskUser };
 } // namespace
+Q_DECLARE_METATYPE(TChild)
 
 class TestHeadless : public QObject {
     Q_OBJECT
@@ -25,6 +82,10 @@ private slots:
     void usageErrorsAndVersion();
     void commandLineConventions_data();
     void commandLineConventions();
+    void quitSignalsEndInAnOrderlySave_data();
+    void quitSignalsEndInAnOrderlySave();
+    void hostileSurroundings_data();
+    void hostileSurroundings();
 };
 
 void TestHeadless::runsAProjectAndSavesItUnchanged() {
@@ -187,6 +248,112 @@ void TestHeadless::commandLineConventions() {
         QVERIFY2(err.contains(expected), qPrintable(err));
         QVERIFY2(out.isEmpty(), qPrintable(out));
     }
+}
+
+void TestHeadless::quitSignalsEndInAnOrderlySave_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("whileLoading");
+    QTest::newRow("SIGTERM while running") << int(SIGTERM) << false;
+    QTest::newRow("SIGHUP while running") << int(SIGHUP) << false;
+    QTest::newRow("SIGTERM while loading") << int(SIGTERM) << true;
+    QTest::newRow("SIGHUP while loading") << int(SIGHUP) << true;
+}
+
+void TestHeadless::quitSignalsEndInAnOrderlySave() {
+    QFETCH(int, signal);
+    QFETCH(bool, whileLoading);
+    TAmpRack rack;
+    rack.Add(TAmpConfig::At("127.0.13.21"));
+    rack.Add(TAmpConfig::At("127.0.13.22"));
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    TRun run("MAIN");
+    TOpenGate gate(run.Project);
+    if (!whileLoading)
+        gate.Release();
+    else if (!gate.Held)
+        QSKIP("this file system gives no write lease (fs.leases-enable, or not a local file system)");
+    run.Start("600");
+    QByteArray out;
+    if (whileLoading)
+        QTRY_VERIFY_WITH_TIMEOUT(gate.Opened(), 20000);
+    else
+        QTRY_VERIFY2_WITH_TIMEOUT((out += run.Process.readAllStandardOutput()).contains("online"),
+                                  out.constData(), 20000);
+    ::kill(pid_t(run.Process.processId()), signal);
+    gate.Release();
+    QVERIFY2(run.Finish(0), qPrintable(run.Err));
+    QCOMPARE(ReadAll(run.Saved), ReadAll(run.Project));
+}
+
+// Each run ends with its status and the message (once) or the line expected, never by a signal.
+void TestHeadless::hostileSurroundings_data() {
+    QTest::addColumn<TChild>("child");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message"); // on standard error, exactly once
+    QTest::addColumn<QString>("line");    // on standard output
+    QTest::newRow("reader of the state lines gone")
+        << TChild::ReaderGone << "MAIN" << 0 << "the state lines cannot be written (" << QString();
+    QTest::newRow("file-size limit on the save")
+        << TChild::FileSizeLimit << "MAIN" << 1 << "Cannot create file " << QString();
+    QTest::newRow("control characters in the group")
+        << TChild::AsIs << "\x1b[2J\\\a" << 0 << QString() << " \\x1b[2J\\\\\\x07 AMP 127.0.13.21 online\n";
+    QTest::newRow("poll threads refused, for real")
+        << TChild::SingleTaskUser << "MAIN" << 0 << QString()
+        << " MAIN AMP 127.0.13.22 offline - Not polled: the system refused a new thread "
+           "(Resource temporarily unavailable); trying again every 2 s\n";
+}
+
+void TestHeadless::hostileSurroundings() {
+    QFETCH(TChild, child);
+    QFETCH(QString, group);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    QFETCH(QString, line);
+    TAmpRack rack;
+    rack.Add(TAmpConfig::At("127.0.13.21"));
+    rack.Add(TAmpConfig::At("127.0.13.22"));
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    TRun run(group);
+    int ends[2] = {-1, -1};
+    std::function<void()> inChild;
+    if (child == TChild::ReaderGone) {
+        QCOMPARE(::pipe(ends), 0);
+        ::close(ends[0]);
+        inChild = [end = ends[1]] { ::dup2(end, STDOUT_FILENO); };
+    } else if (child == TChild::FileSizeLimit) {
+        inChild = [] {
+            const rlimit limit{256, 256}; // the project is larger
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        };
+    } else if (child == TChild::SingleTaskUser) {
+        if (::geteuid() != 0)
+            QSKIP("needs root to run the program as another user");
+        QVERIFY(QFile::setPermissions(run.Dir.path(), QFileDevice::Permissions(0x7777)));
+        QVERIFY(QFile::setPermissions(run.Project, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // its check at exit needs a thread
+        run.Process.setProcessEnvironment(environment);
+        inChild = [] {
+            // A user of its own, so that no other process counts against its single task.
+            const uid_t user = 61913;
+            const rlimit one{1, 1};
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0 ||
+                ::setrlimit(RLIMIT_NPROC, &one) != 0)
+                ::_exit(99);
+        };
+    }
+    run.Start("2", inChild);
+    const bool ended = run.Finish(status);
+    ::close(ends[1]);
+    QVERIFY2(ended, qPrintable(run.Err));
+    if (!message.isEmpty())
+        QVERIFY2(run.Err.count(message) == 1, qPrintable(run.Err));
+    QVERIFY2(run.Out.contains(line), qPrintable(run.Out));
+    for (const QChar c : run.Out)
+        QVERIFY2(c == QLatin1Char('\n') || c.category() != QChar::Other_Control, qPrintable(run.Out));
+    if (status == 0)
+        QCOMPARE(ReadAll(run.Saved), ReadAll(run.Project));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

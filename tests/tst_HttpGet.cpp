@@ -133,6 +133,14 @@ const QByteArray Untouched = "previous contents";
 QByteArray Filled(qsizetype size) {
     return QByteArray(size, 'x');
 }
+
+// 3157 bytes whose first line ends LF CR, as a binary status block may.
+QByteArray StatusBlockWithLfCr() {
+    QByteArray block(3157, 'b');
+    block[10] = '\n';
+    block[11] = '\r';
+    return block;
+}
 } // namespace
 
 class tst_HttpGet : public QObject {
@@ -201,10 +209,14 @@ void tst_HttpGet::deliversTheBodyOfEachResponseForm_data() {
          TEnd::Close, "ok"},
         {"204 ignores its body", "HTTP/1.0 204 No Content\r\nContent-Length: 4\r\n\r\nbody", TEnd::Hold, ""},
         {"304 ignores its body", "HTTP/1.0 304 Not Modified\r\n\r\nbody", TEnd::Hold, ""},
-        {"no status line, first line ends LF", "hello\nworld", TEnd::Close, "hello\r\nworld"},
+        // Without a status line the answer is the body exactly as sent, line ends included.
+        {"no status line, first line ends LF", "hello\nworld", TEnd::Close, "hello\nworld"},
         {"no status line, first line ends CR LF", "<html>\r\n</html>\r\n", TEnd::Close,
          "<html>\r\n</html>\r\n"},
-        {"no status line, reset at the end", "hello\rworld", TEnd::Reset, "hello\r\nworld"},
+        {"no status line, first line ends LF CR", "ab\n\rcd", TEnd::Close, "ab\n\rcd"},
+        {"no status line, after empty lines", "\r\n\n\rabc\r", TEnd::Close, "\r\n\n\rabc\r"},
+        {"no status line, reset at the end", "hello\rworld", TEnd::Reset, "hello\rworld"},
+        {"status block without headers", StatusBlockWithLfCr(), TEnd::Close, StatusBlockWithLfCr()},
         {"lone CR line ends", "HTTP/1.0 200 OK\rContent-Length: 3\r\rabcdef", TEnd::Close, "abc"},
         {"lone LF line ends", "HTTP/1.0 200 OK\nContent-Length: 3\n\nabcdef", TEnd::Close, "abc"},
         {"LF CR line ends", "HTTP/1.0 200 OK\n\rContent-Length: 3\n\r\n\rabcdef", TEnd::Close, "abc"},
@@ -284,6 +296,15 @@ void tst_HttpGet::failsAndLeavesTheBufferUntouched_data() {
         << normal;
     QTest::newRow("chunk size not hexadecimal")
         << QByteArray("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nab\r\n0\r\n\r\n")
+        << int(TEnd::Close) << normal;
+    QTest::newRow("content-length beyond 64 bits")
+        << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc")
+        << int(TEnd::Close) << normal;
+    QTest::newRow("content-length one past the 64-bit range")
+        << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 9223372036854775808\r\n\r\nabc") << int(TEnd::Close)
+        << normal;
+    QTest::newRow("negative content-length beyond 64 bits")
+        << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: -99999999999999999999\r\n\r\nabc")
         << int(TEnd::Close) << normal;
     QTest::newRow("declared length over the limit")
         << QByteArray("HTTP/1.0 200 OK\r\nContent-Length: 1048577\r\n\r\n") << int(TEnd::Hold) << normal;

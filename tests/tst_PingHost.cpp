@@ -1,6 +1,7 @@
 // The reachability probe on loopback, its guard, and the replaceable probe of the poll threads.
 #include "device/StopToken.h"
 #include "device/pingunit.h"
+#include "support/FakeNames.h"
 
 #include <QTest>
 
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -45,6 +47,7 @@ private slots:
     void stopRequestEndsTheProbe();
     void unprivilegedUserFallsBackToTcp();
     void replacementProbeServesThePollThreads();
+    void nameLookUpWaitIsBoundedAndCancellable();
 };
 
 void tst_PingHost::cleanup() {
@@ -59,7 +62,9 @@ void tst_PingHost::loopbackAnswers_data() {
 
     const bool datagram = SocketPermitted(SOCK_DGRAM);
     const bool raw = SocketPermitted(SOCK_RAW);
-    for (const char* address : {"127.0.0.1", "127.0.11.20"}) {
+    // A port is the TCP probe's; the echo goes to the host. Names come from TFakeNames.
+    for (const char* address :
+         {"127.0.0.1", "127.0.11.20", "127.0.11.20:8080", "127.0.11.20.test", "127.0.11.20.test:8080"}) {
         QTest::addRow("automatic %s", address)
             << TPingMethod::Automatic << QString::fromLatin1(address) << true;
         QTest::addRow("ICMP datagram %s", address)
@@ -77,6 +82,7 @@ void tst_PingHost::loopbackAnswers() {
     QFETCH(bool, permitted);
 
     // A way of probing that the system refuses to this user reports every host unreachable.
+    TFakeNames names;
     SetPingMethod(method);
     QCOMPARE(PingHost(address), permitted);
 }
@@ -100,18 +106,25 @@ void tst_PingHost::concurrentProbesEachSeeTheirOwnReply() {
 
 void tst_PingHost::unreachableWithoutSendingAnything_data() {
     QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("fakeNames");
     // Data only: the loopback guard keeps each of these from being contacted or looked up.
-    QTest::newRow("private address") << QStringLiteral("192.168.1.20");
-    QTest::newRow("another private address") << QStringLiteral("10.1.2.3");
-    QTest::newRow("unresolvable name") << QStringLiteral("amp.invalid");
-    QTest::newRow("localhost needs a look-up") << QStringLiteral("localhost");
-    QTest::newRow("short loopback form") << QStringLiteral("127.1");
-    QTest::newRow("octet out of range") << QStringLiteral("127.0.0.256");
-    QTest::newRow("empty text") << QString();
+    QTest::newRow("private address") << QStringLiteral("192.168.1.20") << false;
+    QTest::newRow("another private address") << QStringLiteral("10.1.2.3") << false;
+    QTest::newRow("unresolvable name") << QStringLiteral("amp.invalid") << false;
+    QTest::newRow("localhost needs a look-up") << QStringLiteral("localhost") << false;
+    QTest::newRow("a name the guard never lets through") << QStringLiteral("127.0.11.20.test") << false;
+    QTest::newRow("short loopback form") << QStringLiteral("127.1") << false;
+    QTest::newRow("octet out of range") << QStringLiteral("127.0.0.256") << false;
+    QTest::newRow("empty text") << QString() << false;
+    QTest::newRow("port zero") << QStringLiteral("127.0.11.20:0") << false;
+    QTest::newRow("looked-up name outside loopback") << QStringLiteral("192.168.1.20.test") << true;
+    QTest::newRow("unknown name") << QStringLiteral("amp.test") << true;
 }
 
 void tst_PingHost::unreachableWithoutSendingAnything() {
     QFETCH(QString, address);
+    QFETCH(bool, fakeNames);
+    std::unique_ptr<TFakeNames> names(fakeNames ? new TFakeNames : nullptr);
     for (TPingMethod method : {TPingMethod::Automatic, TPingMethod::IcmpRaw, TPingMethod::TcpConnect}) {
         SetPingMethod(method);
         QVERIFY(!PingHost(address));
@@ -163,6 +176,36 @@ void tst_PingHost::replacementProbeServesThePollThreads() {
     QVERIFY2(PingHost(address), "the real probe stays available");
     SetPingFunction(nullptr);
     QVERIFY(ProbeHost(address));
+}
+
+// A look-up that does not answer holds the probe for the wait limit at most, and a stop request
+// ends the wait at once; the look-up goes on, and its answer is kept for the next probes.
+void tst_PingHost::nameLookUpWaitIsBoundedAndCancellable() {
+    TFakeNames names;
+    const QString stuck = QStringLiteral("stuck.127.0.11.27.test");
+    SetNameWaitLimitMs(200);
+    QVERIFY(!PingHost(stuck));
+
+    SetNameWaitLimitMs(60000);
+    const auto probe = std::make_shared<std::atomic<int>>(-1); // -1 running, else the result
+    const auto stop = std::make_shared<std::atomic<bool>>(false);
+    std::thread poll([probe, stop] {
+        StopToken::SetCurrent(stop.get());
+        const bool reachable = PingHost(QStringLiteral("stuck.127.0.11.28.test"));
+        StopToken::SetCurrent(nullptr);
+        probe->store(reachable ? 1 : 0);
+    });
+    // Once its look-up has started, the probe can only be waiting for it.
+    QTRY_COMPARE_WITH_TIMEOUT(TFakeNames::Lookups(), 2, 10000);
+    stop->store(true);
+    QTRY_VERIFY_WITH_TIMEOUT(probe->load() >= 0, 10000); // long before the 60 s wait ends
+    poll.join();
+    QCOMPARE(probe->load(), 0);
+
+    TFakeNames::Release();
+    QVERIFY(PingHost(stuck));
+    QVERIFY(PingHost(stuck));
+    QCOMPARE(TFakeNames::Lookups(), 2);
 }
 
 QTEST_MAIN(tst_PingHost)

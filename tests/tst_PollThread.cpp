@@ -8,6 +8,7 @@
 #include "tools/ampsim/AmpRack.h"
 
 #include <QElapsedTimer>
+#include <QStandardItem>
 #include <QTimer>
 #include <QtTest>
 
@@ -96,6 +97,16 @@ private:
     QByteArray FRequest;
 };
 
+// Holds the moment between a stop request and the wake-up of the thread open until the thread has
+// ended and freed itself.
+int gThreadsLeft = 0;
+void WaitForTheThreadToEnd() {
+    QElapsedTimer waited;
+    waited.start();
+    while (TSocketThread::RunningThreads() > gThreadsLeft && waited.elapsed() < kWaitMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
 std::array<std::uint8_t, 6> Codes(const TDevice& d) {
     const std::array<int, 6> c = d.SettingsCodes();
     return {{std::uint8_t(c[0]), std::uint8_t(c[1]), std::uint8_t(c[2]), std::uint8_t(c[3]),
@@ -116,11 +127,14 @@ private slots:
     void unreachableDeviceWaitsWithItsQueue();
     void deviceDestroyedMidRequestIsSafe();
     void registryOf50TornDownMidRequest();
+    void threadEndingRightAfterTheStopRequestIsSafe();
+    void refusedThreadLeavesTheDeviceOfflineUntilARetry();
 };
 
 void TestPollThread::cleanup() {
     SetPingFunction(nullptr);
     gReachable.store(true);
+    TSocketThread::SetAfterStopRequestHook(nullptr);
 }
 
 void TestPollThread::newDeviceQueueReachesTheAmplifierInOrder() {
@@ -320,6 +334,42 @@ void TestPollThread::registryOf50TornDownMidRequest() {
     const bool allGone = TSocketThread::WaitForAllThreads(1000);
     qInfo("50 poll threads ended %lld ms after the registry was destroyed", timer.elapsed());
     QVERIFY2(allGone, "every poll thread must end within a second of the registry going");
+}
+
+// Waking a thread that ended and freed itself on seeing the stop request must touch nothing it
+// freed: the sanitizers report it if it does.
+void TestPollThread::threadEndingRightAfterTheStopRequestIsSafe() {
+    TAmpRack rack;
+    TAmpSim& amp = rack.Add(TAmpConfig::At("127.0.12.10"));
+    TAmpFaults faults;
+    faults.NeverAnswer = true;
+    amp.SetFaults(faults);
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    TLiveModel live;
+    gThreadsLeft = TSocketThread::RunningThreads();
+    TDevice* d = new TDevice(live.Registry->FindOrAddGroup("G", "G"), "127.0.12.10", "A", "A");
+    QTRY_VERIFY_WITH_TIMEOUT(amp.RequestCount() > 0, kWaitMs);
+    TSocketThread::SetAfterStopRequestHook(&WaitForTheThreadToEnd);
+    delete d;
+    QCOMPARE(TSocketThread::RunningThreads(), gThreadsLeft); // it ended inside the window
+}
+
+void TestPollThread::refusedThreadLeavesTheDeviceOfflineUntilARetry() {
+    TAmpRack rack;
+    rack.Add(TAmpConfig::At("127.0.12.11"));
+    QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
+    TLiveModel live;
+    TGroup* g = live.Registry->FindOrAddGroup("G", "G");
+    TSocketThread::FailNextStarts(2); // at creation and at the first retry
+    TDevice* d = new TDevice(g, "127.0.12.11", "A", "A");
+    QCOMPARE(g->Devices(), QList<TDevice*>{d});
+    QVERIFY(!d->Thread());
+    QCOMPARE(d->Node()->data(TGroups::StateIndexRole).toInt(), 3);
+    QVERIFY2(d->OfflineReason().contains("Resource temporarily unavailable"), qPrintable(d->OfflineReason()));
+    QCOMPARE(d->Node()->toolTip(), d->OfflineReason());
+    QTRY_VERIFY_WITH_TIMEOUT(d->Thread(), 2 * TDevice::PollThreadRetryMs + kWaitMs);
+    QVERIFY(d->OfflineReason().isEmpty() && d->Node()->toolTip().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(d->StatusCount() > 0 && d->DeviceState() == 1, kWaitMs);
 }
 
 QTEST_MAIN(TestPollThread)

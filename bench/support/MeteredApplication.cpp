@@ -1,6 +1,7 @@
 #include "bench/support/MeteredApplication.h"
 
 #include "bench/support/ProcStats.h"
+#include "device/WorkQueue.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -8,7 +9,14 @@
 namespace {
 constexpr int kHeartbeatMs = 10;
 
+// The poll threads' hand-offs arrive as one event that runs every hand-off waiting.
+bool IsHandoff(QEvent::Type type) {
+    return type == TWorkQueue::DrainEventType();
+}
+
 const char* Kind(QEvent::Type type) {
+    if (IsHandoff(type))
+        return "hand-offs";
     switch (type) {
     case QEvent::MetaCall:
         return "queued call";
@@ -42,7 +50,7 @@ bool TMeteredApplication::notify(QObject* receiver, QEvent* event) {
     --FDepth;
     FNow.EventNs += spent;
     ++FNow.Events;
-    if (type == QEvent::MetaCall) {
+    if (IsHandoff(type)) {
         FNow.HandoffNs += spent;
         ++FNow.Handoffs;
     }

@@ -8,8 +8,8 @@
 class QTimer;
 
 // The application object of a benchmark: times every event the user-interface thread handles,
-// so that its busy time, its longest stall and the hand-offs of the poll threads (the queued
-// calls it runs) can be read at any moment. A 10 ms heartbeat timer measures how late the event
+// so that its busy time, its longest stall and the hand-offs of the poll threads (the events
+// that run them) can be read at any moment. A 10 ms heartbeat timer measures how late the event
 // loop comes round to a timer.
 class TMeteredApplication : public QCoreApplication {
 public:
@@ -18,7 +18,7 @@ public:
         std::int64_t ThreadCpuNs = 0; // CPU time of the user-interface thread
         std::int64_t EventNs = 0;     // time inside event handlers
         std::int64_t Events = 0;
-        std::int64_t HandoffNs = 0; // queued calls: the poll threads' hand-offs
+        std::int64_t HandoffNs = 0; // the poll threads' hand-offs, as the events that run them
         std::int64_t Handoffs = 0;
         std::int64_t LongestEventNs = 0;
         const char* LongestEventKind = "";

@@ -3,10 +3,13 @@
 #include "device/LoopbackGuard.h"
 #include "tools/ampsim/AmpServer.h"
 
-#include <QMetaObject>
+#include "device/WorkQueue.h"
+
 #include <QThread>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 
 TAmpRack::TAmpRack() = default;
 
@@ -33,22 +36,19 @@ bool TAmpRack::Start() {
 
     FThread = std::make_unique<QThread>();
     FThread->setObjectName(QStringLiteral("ampsim"));
-    FHost = new QObject; // deleted in Stop, after its thread ended
+    FHost = new TWorkQueue; // freed in Stop
     FHost->moveToThread(FThread.get());
     FThread->start();
 
     bool ok = true;
-    QMetaObject::invokeMethod(
-        FHost,
-        [this, &ok] {
-            for (const auto& amp : FAmps) {
-                auto* server = new TAmpServer(*amp, FHost);
-                FServers.push_back(server);
-                if (ok && !server->Listen(FError))
-                    ok = false;
-            }
-        },
-        Qt::BlockingQueuedConnection);
+    RunOnRackThread([this, &ok] {
+        for (const auto& amp : FAmps) {
+            auto* server = new TAmpServer(*amp, FHost);
+            FServers.push_back(server);
+            if (ok && !server->Listen(FError))
+                ok = false;
+        }
+    });
     if (!ok) {
         const QString error = FError;
         Stop();
@@ -60,17 +60,16 @@ bool TAmpRack::Start() {
 void TAmpRack::Stop() {
     if (!FThread)
         return;
-    QMetaObject::invokeMethod(
-        FHost,
-        [this] {
-            qDeleteAll(FServers);
-            FServers.clear();
-        },
-        Qt::BlockingQueuedConnection);
+    RunOnRackThread([this] {
+        qDeleteAll(FServers);
+        FServers.clear();
+    });
+    // Freed on its own thread as that thread ends, after the last work it ran there: freeing it
+    // here would rest on QThread::wait, whose order ThreadSanitizer cannot see.
+    FHost->deleteLater();
+    FHost = nullptr;
     FThread->quit();
     FThread->wait();
-    delete FHost;
-    FHost = nullptr;
     FThread.reset();
 }
 
@@ -82,16 +81,13 @@ bool TAmpRack::SetAnswering(int index, bool on) {
     if (!Running() || index < 0 || index >= Count())
         return false;
     bool ok = true;
-    QMetaObject::invokeMethod(
-        FHost,
-        [this, index, on, &ok] {
-            TAmpServer* server = FServers[size_t(index)];
-            if (on)
-                ok = server->Listen(FError);
-            else
-                server->Close();
-        },
-        Qt::BlockingQueuedConnection);
+    RunOnRackThread([this, index, on, &ok] {
+        TAmpServer* server = FServers[size_t(index)];
+        if (on)
+            ok = server->Listen(FError);
+        else
+            server->Close();
+    });
     return ok;
 }
 
@@ -99,8 +95,20 @@ bool TAmpRack::Answering(int index) const {
     if (!Running() || index < 0 || index >= Count())
         return false;
     bool listening = false;
-    QMetaObject::invokeMethod(
-        FHost, [this, index, &listening] { listening = FServers[size_t(index)]->Listening(); },
-        Qt::BlockingQueuedConnection);
+    RunOnRackThread([this, index, &listening] { listening = FServers[size_t(index)]->Listening(); });
     return listening;
+}
+
+void TAmpRack::RunOnRackThread(const std::function<void()>& work) const {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    FHost->Post([&] {
+        work();
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        changed.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return done; });
 }

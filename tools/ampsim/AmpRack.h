@@ -4,11 +4,12 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
-class QObject;
 class QThread;
+class TWorkQueue;
 class TAmpServer;
 
 // A set of simulated amplifiers whose servers all run on one dedicated thread with its own
@@ -46,7 +47,10 @@ public:
 private:
     std::vector<std::unique_ptr<TAmpSim>> FAmps;
     std::unique_ptr<QThread> FThread;
-    QObject* FHost = nullptr; // lives on the simulator thread; parent of the servers
+    // Runs `work` on the simulator thread and waits for it.
+    void RunOnRackThread(const std::function<void()>& work) const;
+
+    TWorkQueue* FHost = nullptr; // lives on the simulator thread; parent of the servers
     std::vector<TAmpServer*> FServers;
     QString FError;
 };
