@@ -249,9 +249,13 @@ TLiveState TDevice::LiveState() const {
     if (FStatusCount == 0)
         return TLiveState::NoStatusYet;
     // Silent since the last block, or since the probe answered again after an off-line spell.
-    const qint64 silentMs =
-        TDeviceClock::Current().MonotonicMs() - std::max(FLastStatusMs, FAnsweringSinceMs);
-    if (silentMs >= NotAnsweringAfterMs)
+    // An amplifier busy answering corrections (a project just opened queues half a dozen ahead of
+    // the next status request) is answering all the same, but never for longer than
+    // BusyAnsweringLimitMs without a block: its readings would be frozen.
+    const qint64 now = TDeviceClock::Current().MonotonicMs();
+    const qint64 silentMs = now - std::max(FLastStatusMs, FAnsweringSinceMs);
+    const bool busyAnswering = now - FLastAnswerMs < NotAnsweringAfterMs && silentMs < BusyAnsweringLimitMs;
+    if (silentMs >= NotAnsweringAfterMs && !busyAnswering)
         return TLiveState::NotAnswering;
     return DeviceState() == 1 ? TLiveState::Online : TLiveState::ChannelFault;
 }
@@ -397,6 +401,8 @@ void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray
             break;
         }
     }
+    if (fetched && command != kStatus)
+        FLastAnswerMs = TDeviceClock::Current().MonotonicMs();
     if (stored) {
         ++FStatusCount;
         const TDeviceClock& clock = TDeviceClock::Current();

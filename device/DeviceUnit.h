@@ -67,6 +67,8 @@ public:
     // answering; a setting it holds otherwise than wanted for this long is out of line.
     static constexpr qint64 NotAnsweringAfterMs = 2000;
     static constexpr qint64 OutOfLineAfterMs = 2000;
+    // Corrections answered keep an amplifier "answering" without a status block, but not longer.
+    static constexpr qint64 BusyAnsweringLimitMs = 10000;
     // Tree node data: the LiveState as an int.
     static constexpr int LiveStateRole = Qt::UserRole + 3;
 
@@ -194,6 +196,7 @@ private:
     // and per setting since when it has been held otherwise than wanted (-1: in line).
     qint64 FAnsweringSinceMs = 0;
     qint64 FLastStatusMs = 0;
+    qint64 FLastAnswerMs = -NotAnsweringAfterMs; // the last command other than a status request answered
     std::array<qint64, 6> FOutOfLineSinceMs{{-1, -1, -1, -1, -1, -1}};
     QDateTime FLastStatusTime;
     QDateTime FOfflineSince;

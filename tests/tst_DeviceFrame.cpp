@@ -177,6 +177,13 @@ void TestDeviceFrame::panelSaysTheStateInWords_data() {
     QTest::newRow("not answering") << "wait 500;ok;wait 2000" << int(TLiveState::NotAnswering)
                                    << "No answer since 18:00:00" << true;
     QTest::newRow("answering again") << "ok;wait 5000;ok" << online << "" << false;
+    // Corrections answered ahead of the next status request (after an Open) are answers too,
+    // but they never keep readings frozen for longer than 10 s.
+    QTest::newRow("busy with corrections")
+        << "ok;wait 1500;cmd;wait 1500;cmd;wait 1000" << online << "" << false;
+    QTest::newRow("corrections only") << "ok;wait 1900;cmd;wait 1900;cmd;wait 1900;cmd;wait 1900;cmd;wait "
+                                         "1900;cmd;wait 500"
+                                      << int(TLiveState::NotAnswering) << "No answer since 18:00:00" << true;
     QTest::newRow("off-line") << "ok;wait 3000;offline" << offline << "Off-line since 18:00:03" << true;
     // The silence counts from the probe's return, not from the block before the off-line spell.
     QTest::newRow("back from off-line") << "ok;offline;wait 9000;online;wait 1999" << online << "" << false;

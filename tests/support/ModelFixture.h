@@ -68,7 +68,7 @@ inline void Deliver(TDevice& device, const TDeviceStatus& status) {
 
 // Plays what happens to a device, steps separated by ";": "ok" a block in line with both
 // channels OK, "faultB" the same with channel B in FAULT, "offline" / "online" a probe that
-// fails / answers, "wait N" N milliseconds pass.
+// fails / answers, "cmd" a correction sent and answered, "wait N" N milliseconds pass.
 inline void PlaySteps(TDevice& device, TManualClock& clock, const QString& steps) {
     for (const QString& step : steps.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         TDeviceStatus status = StatusInLine(device);
@@ -77,6 +77,8 @@ inline void PlaySteps(TDevice& device, TManualClock& clock, const QString& steps
             clock.Advance(step.mid(5).toLongLong());
         else if (step.endsWith(QLatin1String("line")))
             device.SetOffline(step == QLatin1String("offline"));
+        else if (step == QLatin1String("cmd"))
+            device.StoreResult(QStringLiteral("/lock_off"), true, QByteArray());
         else
             Deliver(device, status);
     }
