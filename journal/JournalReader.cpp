@@ -12,7 +12,8 @@ namespace {
 // A text longer than this is looked up by this many of its three-letter pieces; the check of
 // the text itself does the rest.
 constexpr int kMaxTrigrams = 16;
-constexpr int kExportPage = 5000;
+// Other conditions that leave at most this many entries make the text index not worth it.
+constexpr int kFewEntries = 20000;
 
 const char* const kTextColumns[] = {"what",       "address",   "short_name", "long_name",
                                     "group_name", "old_value", "new_value",  "client"};
@@ -115,6 +116,9 @@ public:
     explicit TImpl(const QString& path) : Path(path) {}
     QString Path;
     std::unique_ptr<TJournalConnection> Connection;
+    // The last decision of UseTextIndex, for the pages of the same filter.
+    std::optional<TJournalFilter> Decided;
+    bool DecidedUseIndex = false;
 };
 
 TJournalReader::TJournalReader(const QString& path) : FImpl(std::make_unique<TImpl>(path)) {}
@@ -123,6 +127,7 @@ TJournalReader::~TJournalReader() = default;
 
 void TJournalReader::Reopen() {
     FImpl->Connection.reset();
+    FImpl->Decided.reset();
 }
 
 namespace {
@@ -162,10 +167,36 @@ bool TJournalReader::Open() {
     return true;
 }
 
+bool TJournalReader::UseTextIndex(const TJournalFilter& filter) {
+    if (!FImpl->Connection->HasTextIndex() || filter.Text.trimmed().toUcs4().size() < 3)
+        return false;
+    TJournalFilter rest = filter;
+    rest.Text.clear();
+    if (rest == TJournalFilter())
+        return true;
+    if (FImpl->Decided && *FImpl->Decided == filter)
+        return FImpl->DecidedUseIndex;
+    // Counting stops past the limit, so that this costs little whatever the journal holds.
+    const TJournalSql sql = BuildJournalSql(rest, false);
+    QSqlQuery q(FImpl->Connection->Database());
+    bool useIndex = true;
+    if (Run(q,
+            QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM entry WHERE ") + sql.Where +
+                QStringLiteral(" LIMIT %1)").arg(kFewEntries + 1),
+            sql.Values, FError, FDamaged) &&
+        q.next())
+        useIndex = q.value(0).toInt() > kFewEntries;
+    FError.clear();
+    FDamaged = false;
+    FImpl->Decided = filter;
+    FImpl->DecidedUseIndex = useIndex;
+    return useIndex;
+}
+
 std::vector<TJournalEntry> TJournalReader::Entries(const TJournalFilter& filter, qint64 beforeId, int limit) {
     if (!Open())
         return {};
-    TJournalSql sql = BuildJournalSql(filter, FImpl->Connection->HasTextIndex());
+    TJournalSql sql = BuildJournalSql(filter, UseTextIndex(filter));
     const QString id = sql.From.startsWith(QLatin1String("entry_text")) ? QStringLiteral("entry_text.rowid")
                                                                         : QStringLiteral("entry.id");
     if (beforeId > 0) {
@@ -190,7 +221,7 @@ std::vector<TJournalEntry> TJournalReader::EntriesAfter(const TJournalFilter& fi
                                                         int limit) {
     if (!Open())
         return {};
-    TJournalSql sql = BuildJournalSql(filter, FImpl->Connection->HasTextIndex());
+    TJournalSql sql = BuildJournalSql(filter, UseTextIndex(filter));
     const QString id = sql.From.startsWith(QLatin1String("entry_text")) ? QStringLiteral("entry_text.rowid")
                                                                         : QStringLiteral("entry.id");
     sql.Where += QStringLiteral(" AND ") + id + QStringLiteral(" > ?");
@@ -211,21 +242,31 @@ std::vector<TJournalEntry> TJournalReader::EntriesAfter(const TJournalFilter& fi
 
 qint64 TJournalReader::ForEachEntry(const TJournalFilter& filter,
                                     const std::function<bool(const TJournalEntry&)>& visit) {
+    if (!Open())
+        return -1;
+    // One query streamed to the end: pages would each make the query planner pick its way again,
+    // and a time condition may send every page through the whole time range.
+    const TJournalSql sql = BuildJournalSql(filter, UseTextIndex(filter));
+    const QString id = sql.From.startsWith(QLatin1String("entry_text")) ? QStringLiteral("entry_text.rowid")
+                                                                        : QStringLiteral("entry.id");
+    QSqlQuery q(FImpl->Connection->Database());
+    if (!Run(q,
+             QStringLiteral("SELECT ") + PrefixedEntryColumns() + QStringLiteral(" FROM ") + sql.From +
+                 QStringLiteral(" WHERE ") + sql.Where + QStringLiteral(" ORDER BY ") + id,
+             sql.Values, FError, FDamaged))
+        return -1;
     qint64 visited = 0;
-    qint64 after = 0;
-    for (;;) {
-        const std::vector<TJournalEntry> page = EntriesAfter(filter, after, kExportPage);
-        if (!FError.isEmpty())
-            return -1;
-        for (const TJournalEntry& e : page) {
-            ++visited;
-            if (!visit(e))
-                return visited;
-        }
-        if (int(page.size()) < kExportPage)
-            return visited;
-        after = page.back().Id;
+    while (q.next()) {
+        ++visited;
+        if (!visit(EntryFromRow(q)))
+            break;
     }
+    if (q.lastError().type() != QSqlError::NoError) {
+        FError = q.lastError().text();
+        FDamaged = ClassifyJournalError(q.lastError()) == TJournalFailure::Damaged;
+        return -1;
+    }
+    return visited;
 }
 
 qint64 TJournalReader::LastStartMs() {

@@ -35,7 +35,7 @@ struct TJournalFilter {
     static unsigned Bit(TJournalSeverity s) { return 1u << unsigned(s); }
 };
 
-// The SQL of a filter: the FROM clause (with the text index where it helps), the WHERE
+// The SQL of a filter: the FROM clause (through the text index when `textIndex`), the WHERE
 // condition and its values in order. Pure, so that a test reads it without a database.
 struct TJournalSql {
     QString From;
@@ -83,6 +83,9 @@ public:
 
 private:
     bool Open();
+    // Whether the text search goes through the text index: not when the other conditions
+    // already narrow the entries to a few thousand, which are then read and checked directly.
+    bool UseTextIndex(const TJournalFilter& filter);
 
     class TImpl;
     std::unique_ptr<TImpl> FImpl;

@@ -117,6 +117,8 @@ private slots:
     void exportQuoting_data();
     void exportQuoting();
     void historyKeepsOneSampleAMinute();
+    void isoTimes_data();
+    void isoTimes();
 };
 
 void TestJournal::foldsFlapping_data() {
@@ -701,6 +703,8 @@ void TestJournal::exportQuoting_data() {
                                                    << "\" x, \"\"y\"\"\nz \"";
     QTest::newRow("not Latin") << "Sc\u00e8ne \u2013 gauche"
                                << "Sc\u00e8ne \u2013 gauche";
+    QTest::newRow("tab and control characters") << "a\tb\u0001c\\d"
+                                                << "a\tb\u0001c\\d";
 }
 
 void TestJournal::exportQuoting() {
@@ -785,6 +789,22 @@ void TestJournal::historyKeepsOneSampleAMinute() {
     QCOMPARE(day[0].AmplifierTemperature, 44.0);
     QCOMPARE(day[0].MainsVolts, sample->MainsVolts);
     QCOMPARE(day[0].Channels[0].PeakVolts, RawToVolts(512));
+}
+
+void TestJournal::isoTimes_data() {
+    QTest::addColumn<qint64>("ms");
+    QTest::newRow("a test's now") << kJournalTestStartMs;
+    QTest::newRow("leap day") << qint64(1709164799999); // 2024-02-28T23:59:59.999Z
+    QTest::newRow("leap day, next millisecond") << qint64(1709164800000);
+    QTest::newRow("1900-03-01, before the epoch") << qint64(-2203891200000);
+    QTest::newRow("2100-02-28, not a leap year") << qint64(4107456000123);
+    QTest::newRow("the last millisecond of 1999") << qint64(946684799999);
+}
+
+void TestJournal::isoTimes() {
+    QFETCH(qint64, ms);
+    QCOMPARE(IsoTime(ms), QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs));
+    QCOMPARE(ParseIsoTime(IsoTime(ms)), std::optional<qint64>(ms));
 }
 
 int main(int argc, char** argv) {

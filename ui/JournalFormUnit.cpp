@@ -107,7 +107,7 @@ TJournalForm::TJournalForm(TJournal* journal, TAlarmHook* hook, QWidget* parent)
     FView->verticalHeader()->hide();
     FView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     FView->verticalHeader()->setDefaultSectionSize(FView->fontMetrics().height() + 6);
-    const int widths[TJournalTableModel::ColumnCount] = {140, 100, 170, 110, 60, 260, 90, 90, 130, 60};
+    const int widths[TJournalTableModel::ColumnCount] = {135, 105, 150, 110, 55, 230, 60, 75, 75, 150};
     for (int c = 0; c < TJournalTableModel::ColumnCount; ++c)
         FView->setColumnWidth(c, widths[c]);
     FView->horizontalHeader()->setStretchLastSection(true);
@@ -273,11 +273,11 @@ void TJournalForm::BuildAlarmPanel() {
     FAlarms->setHeaderLabels({QStringLiteral("State"), QStringLiteral("Raised"), QStringLiteral("Amplifier"),
                               QStringLiteral("Alarm"), QStringLiteral("Lasted"),
                               QStringLiteral("Acknowledged")});
-    FAlarms->setColumnWidth(AlarmState, 140);
-    FAlarms->setColumnWidth(AlarmRaised, 140);
+    FAlarms->setColumnWidth(AlarmState, 170);
+    FAlarms->setColumnWidth(AlarmRaised, 150);
     FAlarms->setColumnWidth(AlarmAmplifier, 170);
-    FAlarms->setColumnWidth(AlarmWhat, 300);
-    FAlarms->setColumnWidth(AlarmDuration, 110);
+    FAlarms->setColumnWidth(AlarmWhat, 280);
+    FAlarms->setColumnWidth(AlarmDuration, 140);
     FAcknowledge = new QPushButton(QStringLiteral("Acknowledge"), this);
     FAcknowledge->setObjectName(QStringLiteral("AcknowledgeButton"));
     FAcknowledgeAll = new QPushButton(QStringLiteral("Acknowledge all"), this);

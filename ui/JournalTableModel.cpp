@@ -251,8 +251,8 @@ QVariant TJournalTableModel::headerData(int section, Qt::Orientation orientation
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
     static const std::array<const char*, ColumnCount> titles = {
-        "Time",          "Severity", "Amplifier", "Group",  "Channel",
-        "What happened", "Was",      "Now",       "Source", "Repeats"};
+        "Time",          "Severity", "Amplifier", "Group", "Channel",
+        "What happened", "Repeats",  "Was",       "Now",   "Source"};
     return section >= 0 && section < ColumnCount ? QVariant(QString::fromLatin1(titles[std::size_t(section)]))
                                                  : QVariant();
 }

@@ -27,10 +27,10 @@ public:
         Group,
         Channel,
         What,
+        Repeats,
         OldValue,
         NewValue,
         Source,
-        Repeats,
         ColumnCount
     };
     static constexpr int kPageSize = 200;
