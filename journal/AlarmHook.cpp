@@ -35,10 +35,13 @@ TAlarmHook::TAlarmHook(TJournal* journal, QObject* parent) : QObject(parent), FJ
 
 TAlarmHook::~TAlarmHook() {
     // Commands still running are stopped with everything they started.
+    // Their handlers use this object, which is going: nothing of theirs may run any more.
     for (QProcess* p : findChildren<QProcess*>()) {
-        if (p->processId() > 0)
+        QObject::disconnect(p, nullptr, nullptr, nullptr);
+        if (p->processId() > 0) {
             ::kill(-pid_t(p->processId()), SIGKILL);
-        p->disconnect(this);
+            p->waitForFinished(1000); // killed: it ends at once
+        }
     }
 }
 

@@ -206,30 +206,32 @@ void TJournalWriter::TImpl::Run() {
             lock.lock();
             continue;
         }
-        const bool failing = Failing;
-        if (Queue.Empty()) {
+        // Retention trimming, a chunk at a time between batches, so that a journal that is
+        // always busy is trimmed too.
+        if (!Failing && TSteady::now() >= FNextTrimAt) {
+            lock.unlock();
+            FTrimming = TrimStep();
+            // While there is more to trim, batches still go in between the chunks.
+            FNextTrimAt = TSteady::now() + std::chrono::milliseconds(FTrimming ? Options.CommitDelayMs
+                                                                               : Options.TrimIntervalMs);
+            lock.lock();
+            continue;
+        }
+        if (Failing) {
+            if (StopRequested && Queue.Empty())
+                break;
+            // The next attempt, also with nothing held: the gap is journalled as soon as the
+            // journal can be written again.
+            if (!StopRequested &&
+                Wake.wait_until(lock, FRetryAt, [&] { return StopRequested || !DamageReport.isEmpty(); }) &&
+                !StopRequested)
+                continue;
+        } else if (Queue.Empty()) {
             if (StopRequested)
                 break;
-            if (!failing && TSteady::now() >= FNextTrimAt) {
-                lock.unlock();
-                FTrimming = TrimStep();
-                FNextTrimAt = FTrimming ? TSteady::now()
-                                        : TSteady::now() + std::chrono::milliseconds(Options.TrimIntervalMs);
-                lock.lock();
-                continue;
-            }
             Wake.wait_until(lock, FNextTrimAt,
                             [&] { return StopRequested || !Queue.Empty() || !DamageReport.isEmpty(); });
             continue;
-        }
-        if (failing && !StopRequested) {
-            // Held entries wait for the next attempt.
-            if (!Wake.wait_until(lock, FRetryAt, [&] { return StopRequested || !DamageReport.isEmpty(); }) ||
-                StopRequested) {
-                // Time for another attempt (or a last one before the end).
-            } else {
-                continue;
-            }
         } else if (!StopRequested) {
             // Gather what comes for a moment, so that a burst is one transaction.
             Wake.wait_for(lock, std::chrono::milliseconds(Options.CommitDelayMs),

@@ -114,6 +114,7 @@ private slots:
     void alarmsSurviveRestart();
     void alarmCommand_data();
     void alarmCommand();
+    void alarmCommandEndsWithTheProgram();
     void exportQuoting_data();
     void exportQuoting();
     void historyKeepsOneSampleAMinute();
@@ -270,6 +271,7 @@ void TestJournal::unwritableJournalHoldsThenResumes_data() {
     QTest::addColumn<int>("entries"); // recorded while the journal cannot be written
     QTest::addColumn<int>("lost");
     QTest::newRow("read-only file system at the start") << QStringLiteral("read-only") << 1000 << 30 << 0;
+    QTest::newRow("read-only, nothing recorded meanwhile") << QStringLiteral("read-only") << 1000 << 0 << 0;
     // The entry that met the full disk is held too.
     QTest::newRow("file system full, more than it can hold") << QStringLiteral("full") << 20 << 50 << 31;
 }
@@ -313,7 +315,8 @@ void TestJournal::unwritableJournalHoldsThenResumes() {
              qPrintable(problems.at(0).at(0).toString()));
     for (int i = 0; i < entries; ++i)
         journal.Record(TJournalFixture::Entry(QStringLiteral("held %1").arg(i)));
-    QVERIFY(!journal.Flush(1000));
+    // Nothing is written while it cannot be; with nothing held there is nothing to wait for.
+    QCOMPARE(journal.Flush(1000), entries == 0 && kind == QLatin1String("read-only"));
     QCOMPARE(journal.Stats().Lost, quint64(lost));
     QTest::qWait(300); // several retries, each failing again
     QCOMPARE(problems.count(), 1);
@@ -684,6 +687,21 @@ void TestJournal::alarmCommand() {
         QTest::qWait(1500); // longer than the part it started in the background would have taken
         QVERIFY(!QFile::exists(out));
     }
+}
+
+void TestJournal::alarmCommandEndsWithTheProgram() {
+    TJournalFixture f;
+    const QString out = f.Dir.filePath(QStringLiteral("out"));
+    TJournal journal(f.Options());
+    auto hook = std::make_unique<TAlarmHook>(&journal);
+    hook->SetCommand(QStringLiteral("(sleep 1; echo never > %1) & sleep 60").arg(out));
+    journal.RaiseAlarm(QStringLiteral("k"),
+                       TJournalFixture::StateChange(Address(1), "on-line", "off-line", f.Now()));
+    QCOMPARE(hook->Running(), 1);
+    QTest::qWait(200); // the command is under way
+    hook.reset();
+    QTest::qWait(1500); // longer than its background part would have taken
+    QVERIFY(!QFile::exists(out));
 }
 
 void TestJournal::exportQuoting_data() {
