@@ -174,29 +174,29 @@ TJournalFailure TJournalConnection::CreateSchema() {
         return TJournalFailure::None;
     if (!FDatabase.transaction())
         return Fail(FDatabase.lastError());
+    // A failed step leaves the file as it was; the failure that counts is the step's own.
+    const auto abandon = [this](TJournalFailure failure) {
+        if (!FDatabase.rollback())
+            qCDebug(lcJournal) << "rollback failed:" << FDatabase.lastError().text();
+        return failure;
+    };
     for (const char* sql : kSchema) {
-        if (const TJournalFailure f = Exec(QString::fromLatin1(sql)); f != TJournalFailure::None) {
-            FDatabase.rollback();
-            return f;
-        }
+        if (const TJournalFailure f = Exec(QString::fromLatin1(sql)); f != TJournalFailure::None)
+            return abandon(f);
     }
     // Without the trigram tokenizer the search reads every row instead.
     FHasTextIndex = Exec(QString::fromLatin1(kTextSchema[0])) == TJournalFailure::None;
     if (FHasTextIndex) {
         for (const char* sql : {kTextSchema[1], kTextSchema[2]}) {
-            if (const TJournalFailure f = Exec(QString::fromLatin1(sql)); f != TJournalFailure::None) {
-                FDatabase.rollback();
-                return f;
-            }
+            if (const TJournalFailure f = Exec(QString::fromLatin1(sql)); f != TJournalFailure::None)
+                return abandon(f);
         }
     } else {
         qCWarning(lcJournal) << "no trigram text index in this SQLite:" << FError;
     }
     if (const TJournalFailure f = Exec(QStringLiteral("PRAGMA user_version=%1").arg(kJournalSchemaVersion));
-        f != TJournalFailure::None) {
-        FDatabase.rollback();
-        return f;
-    }
+        f != TJournalFailure::None)
+        return abandon(f);
     if (!FDatabase.commit())
         return Fail(FDatabase.lastError());
     return TJournalFailure::None;

@@ -1,10 +1,10 @@
 #include "journal/JournalQueryThread.h"
 
-#include <QThread>
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <pthread.h>
+#include <thread>
 
 class TJournalQueryThread::TImpl {
 public:
@@ -30,14 +30,15 @@ public:
     std::condition_variable Wake;
     std::deque<std::function<void(TJournalReader&)>> Jobs;
     bool Stop = false;
-    std::unique_ptr<QThread> Thread;
+    std::thread Thread;
 };
 
 TJournalQueryThread::TJournalQueryThread(const QString& journalPath)
     : FImpl(std::make_unique<TImpl>(journalPath)) {
-    FImpl->Thread.reset(QThread::create([impl = FImpl.get()] { impl->Run(); }));
-    FImpl->Thread->setObjectName(QStringLiteral("journal-reader"));
-    FImpl->Thread->start();
+    FImpl->Thread = std::thread([impl = FImpl.get()] {
+        pthread_setname_np(pthread_self(), "journal-reader");
+        impl->Run();
+    });
 }
 
 TJournalQueryThread::~TJournalQueryThread() {
@@ -47,7 +48,7 @@ TJournalQueryThread::~TJournalQueryThread() {
         FImpl->Jobs.clear();
     }
     FImpl->Wake.notify_all();
-    FImpl->Thread->wait();
+    FImpl->Thread.join();
 }
 
 void TJournalQueryThread::Post(std::function<void(TJournalReader&)> job) {

@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSqlQuery>
-#include <QThread>
 #include <QVariant>
 
 #include <chrono>
@@ -16,6 +15,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <pthread.h>
+#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -72,7 +73,7 @@ public:
     quint64 LostTotal = 0;
     quint64 WrittenTotal = 0;
 
-    std::unique_ptr<QThread> Thread;
+    std::thread Thread;
 
 private:
     struct TRow {
@@ -115,9 +116,12 @@ private:
 
 TJournalWriter::TJournalWriter(const TJournalOptions& options, TEvents events)
     : FImpl(std::make_unique<TImpl>(options, std::move(events))) {
-    FImpl->Thread.reset(QThread::create([impl = FImpl.get()] { impl->Run(); }));
-    FImpl->Thread->setObjectName(QStringLiteral("journal-writer"));
-    FImpl->Thread->start();
+    // A std::thread, whose join the thread sanitizer sees (QThread::wait waits on Qt's own
+    // futex-based primitives, which it does not).
+    FImpl->Thread = std::thread([impl = FImpl.get()] {
+        pthread_setname_np(pthread_self(), "journal-writer");
+        impl->Run();
+    });
 }
 
 TJournalWriter::~TJournalWriter() {
@@ -126,7 +130,7 @@ TJournalWriter::~TJournalWriter() {
         FImpl->StopRequested = true;
     }
     FImpl->Wake.notify_all();
-    FImpl->Thread->wait();
+    FImpl->Thread.join();
 }
 
 bool TJournalWriter::PushEntry(const TJournalEntry& entry) {
@@ -222,10 +226,14 @@ void TJournalWriter::TImpl::Run() {
                 break;
             // The next attempt, also with nothing held: the gap is journalled as soon as the
             // journal can be written again.
-            if (!StopRequested &&
-                Wake.wait_until(lock, FRetryAt, [&] { return StopRequested || !DamageReport.isEmpty(); }) &&
-                !StopRequested)
-                continue;
+            if (!StopRequested) {
+                const bool woken =
+                    Wake.wait_until(lock, FRetryAt, [&] { return StopRequested || !DamageReport.isEmpty(); });
+                // StopRequested is set by the destructor's thread while this one waits.
+                // cppcheck-suppress knownConditionTrueFalse
+                if (woken && !StopRequested)
+                    continue; // a damage report
+            }
         } else if (Queue.Empty()) {
             if (StopRequested)
                 break;
@@ -470,7 +478,8 @@ bool TJournalWriter::TImpl::WriteBatch(const std::vector<TJournalOp>& batch, con
                                        bool& wroteRows) {
     QSqlDatabase& db = FConnection->Database();
     const auto fail = [&](const QSqlError& error) {
-        db.rollback();
+        if (!db.rollback())
+            qCDebug(lcJournal) << "rollback failed:" << db.lastError().text();
         HandleFailure(ClassifyJournalError(error), error.text());
         return false;
     };
@@ -542,7 +551,10 @@ bool TJournalWriter::TImpl::TrimStep() {
     const qint64 now = Now();
     QSqlQuery q(FConnection->Database());
     const auto run = [&](const QString& sql, const QVariantList& values) {
-        q.prepare(sql);
+        if (!q.prepare(sql)) {
+            qCDebug(lcJournal) << "trimming failed:" << q.lastError().text();
+            return -1;
+        }
         for (int i = 0; i < values.size(); ++i)
             q.bindValue(i, values[i]);
         if (!q.exec()) {
@@ -579,7 +591,8 @@ bool TJournalWriter::TImpl::TrimStep() {
     if (deleted >= Options.TrimChunk)
         return true;
     // The end of a pass: keep the query planner's view of the tables current.
-    q.exec(QStringLiteral("PRAGMA optimize"));
+    if (!q.exec(QStringLiteral("PRAGMA optimize")))
+        qCDebug(lcJournal) << "optimize failed:" << q.lastError().text();
     return false;
 }
 

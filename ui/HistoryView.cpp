@@ -8,7 +8,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace {
 constexpr qint64 kGapMs = 150 * 1000; // more than two missing minutes break the line
@@ -150,8 +152,7 @@ void THistoryView::PaintGraph(QPainter& painter, const QRect& area, const TGraph
                      area.width() - kLeftMargin - kRightMargin, area.height() - kTitleHeight - 4);
     std::vector<double> all;
     for (const TSeries& series : graph.Series)
-        for (const THistorySample& s : FSamples)
-            all.push_back(series.Value(s));
+        std::transform(FSamples.begin(), FSamples.end(), std::back_inserter(all), series.Value);
     const TRange range = NiceRange(all, graph.MinSpan);
     const auto y = [&](double v) {
         return plot.bottom() - (v - range.Low) / (range.High - range.Low) * plot.height();
@@ -171,7 +172,9 @@ void THistoryView::PaintGraph(QPainter& painter, const QRect& area, const TGraph
             titleRect.setLeft(titleRect.left() + painter.fontMetrics().horizontalAdvance(s.Name) + 10);
         }
     }
-    for (double v = range.Low; v <= range.High + range.Step / 2; v += range.Step) {
+    const int steps = int(std::lround((range.High - range.Low) / range.Step));
+    for (int i = 0; i <= steps; ++i) {
+        const double v = range.Low + i * range.Step;
         painter.setPen(kGrid);
         painter.drawLine(QPointF(plot.left(), y(v)), QPointF(plot.right(), y(v)));
         painter.setPen(kText);
@@ -181,9 +184,9 @@ void THistoryView::PaintGraph(QPainter& painter, const QRect& area, const TGraph
     painter.setPen(kGrid);
     painter.drawRect(plot);
 
-    std::vector<qint64> times;
-    for (const THistorySample& s : FSamples)
-        times.push_back(s.TimeMs);
+    std::vector<qint64> times(FSamples.size());
+    std::transform(FSamples.begin(), FSamples.end(), times.begin(),
+                   [](const THistorySample& s) { return s.TimeMs; });
     const auto runs = Runs(times, kGapMs);
     for (const TSeries& series : graph.Series) {
         painter.setPen(QPen(series.Colour, 1.5));
