@@ -255,7 +255,10 @@ int main(int argc, char** argv) {
          filter([](TJournalFilter& f) { f.Text = QStringLiteral("Tower 17, amplifier 3"); })},
         {"text, nowhere: \"no such thing\"",
          filter([](TJournalFilter& f) { f.Text = QStringLiteral("no such thing"); })},
-        {"text, two letters: \"A0\"", filter([](TJournalFilter& f) { f.Text = QStringLiteral("A0"); })},
+        {"last 24 hours, faults", filter([&](TJournalFilter& f) {
+             f.SinceMs = now - 24 * 3600 * 1000;
+             f.Severities = fault;
+         })},
         {"text and group and faults", filter([&](TJournalFilter& f) {
              f.Text = QStringLiteral("off-line");
              f.Group = QStringLiteral("Group 3");

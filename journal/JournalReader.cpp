@@ -57,9 +57,9 @@ QString TrigramQuery(const QString& text) {
 }
 } // namespace
 
-TJournalSql BuildJournalSql(const TJournalFilter& f, bool textIndex) {
+TJournalSql BuildJournalSql(const TJournalFilter& f, const TJournalPlan& plan) {
     TJournalSql sql;
-    sql.From = QStringLiteral("entry");
+    sql.From = plan.TimeIndex ? QStringLiteral("entry INDEXED BY entry_time") : QStringLiteral("entry");
     QStringList where;
     if ((f.Severities & TJournalFilter::kAllSeverities) != TJournalFilter::kAllSeverities) {
         QStringList wanted;
@@ -94,7 +94,7 @@ TJournalSql BuildJournalSql(const TJournalFilter& f, bool textIndex) {
     }
     const QString text = f.Text.trimmed();
     if (!text.isEmpty()) {
-        if (textIndex && text.toUcs4().size() >= 3) {
+        if (plan.TextIndex && text.toUcs4().size() >= 3) {
             sql.From = QStringLiteral("entry_text JOIN entry ON entry.id = entry_text.rowid");
             where.append(QStringLiteral("entry_text MATCH ?"));
             sql.Values.append(TrigramQuery(text));
@@ -116,9 +116,9 @@ public:
     explicit TImpl(const QString& path) : Path(path) {}
     QString Path;
     std::unique_ptr<TJournalConnection> Connection;
-    // The last decision of UseTextIndex, for the pages of the same filter.
-    std::optional<TJournalFilter> Decided;
-    bool DecidedUseIndex = false;
+    // The last plan, for the pages of the same filter.
+    std::optional<TJournalFilter> Planned;
+    TJournalPlan Plan;
 };
 
 TJournalReader::TJournalReader(const QString& path) : FImpl(std::make_unique<TImpl>(path)) {}
@@ -127,7 +127,7 @@ TJournalReader::~TJournalReader() = default;
 
 void TJournalReader::Reopen() {
     FImpl->Connection.reset();
-    FImpl->Decided.reset();
+    FImpl->Planned.reset();
 }
 
 namespace {
@@ -167,36 +167,44 @@ bool TJournalReader::Open() {
     return true;
 }
 
-bool TJournalReader::UseTextIndex(const TJournalFilter& filter) {
-    if (!FImpl->Connection->HasTextIndex() || filter.Text.trimmed().toUcs4().size() < 3)
-        return false;
-    TJournalFilter rest = filter;
-    rest.Text.clear();
-    if (rest == TJournalFilter())
-        return true;
-    if (FImpl->Decided && *FImpl->Decided == filter)
-        return FImpl->DecidedUseIndex;
-    // Counting stops past the limit, so that this costs little whatever the journal holds.
-    const TJournalSql sql = BuildJournalSql(rest, false);
+int TJournalReader::BoundedCount(const TJournalFilter& filter) {
+    const TJournalSql sql = BuildJournalSql(filter, TJournalPlan());
     QSqlQuery q(FImpl->Connection->Database());
-    bool useIndex = true;
-    if (Run(q,
-            QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM entry WHERE ") + sql.Where +
-                QStringLiteral(" LIMIT %1)").arg(kFewEntries + 1),
-            sql.Values, FError, FDamaged) &&
-        q.next())
-        useIndex = q.value(0).toInt() > kFewEntries;
-    FError.clear();
-    FDamaged = false;
-    FImpl->Decided = filter;
-    FImpl->DecidedUseIndex = useIndex;
-    return useIndex;
+    QString error;
+    bool damaged = false;
+    if (!Run(q,
+             QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM entry WHERE ") + sql.Where +
+                 QStringLiteral(" LIMIT %1)").arg(kFewEntries + 1),
+             sql.Values, error, damaged) ||
+        !q.next())
+        return kFewEntries + 1; // unknown: as if many
+    return q.value(0).toInt();
+}
+
+TJournalPlan TJournalReader::Plan(const TJournalFilter& filter) {
+    if (FImpl->Planned && *FImpl->Planned == filter)
+        return FImpl->Plan;
+    TJournalPlan plan;
+    if (filter.SinceMs > 0 || filter.UntilMs > 0) {
+        TJournalFilter window;
+        window.SinceMs = filter.SinceMs;
+        window.UntilMs = filter.UntilMs;
+        plan.TimeIndex = BoundedCount(window) <= kFewEntries;
+    }
+    if (FImpl->Connection->HasTextIndex() && filter.Text.trimmed().toUcs4().size() >= 3 && !plan.TimeIndex) {
+        TJournalFilter rest = filter;
+        rest.Text.clear();
+        plan.TextIndex = rest == TJournalFilter() || BoundedCount(rest) > kFewEntries;
+    }
+    FImpl->Planned = filter;
+    FImpl->Plan = plan;
+    return plan;
 }
 
 std::vector<TJournalEntry> TJournalReader::Entries(const TJournalFilter& filter, qint64 beforeId, int limit) {
     if (!Open())
         return {};
-    TJournalSql sql = BuildJournalSql(filter, UseTextIndex(filter));
+    TJournalSql sql = BuildJournalSql(filter, Plan(filter));
     const QString id = sql.From.startsWith(QLatin1String("entry_text")) ? QStringLiteral("entry_text.rowid")
                                                                         : QStringLiteral("entry.id");
     if (beforeId > 0) {
@@ -221,7 +229,7 @@ std::vector<TJournalEntry> TJournalReader::EntriesAfter(const TJournalFilter& fi
                                                         int limit) {
     if (!Open())
         return {};
-    TJournalSql sql = BuildJournalSql(filter, UseTextIndex(filter));
+    TJournalSql sql = BuildJournalSql(filter, Plan(filter));
     const QString id = sql.From.startsWith(QLatin1String("entry_text")) ? QStringLiteral("entry_text.rowid")
                                                                         : QStringLiteral("entry.id");
     sql.Where += QStringLiteral(" AND ") + id + QStringLiteral(" > ?");
@@ -246,7 +254,7 @@ qint64 TJournalReader::ForEachEntry(const TJournalFilter& filter,
         return -1;
     // One query streamed to the end: pages would each make the query planner pick its way again,
     // and a time condition may send every page through the whole time range.
-    const TJournalSql sql = BuildJournalSql(filter, UseTextIndex(filter));
+    const TJournalSql sql = BuildJournalSql(filter, Plan(filter));
     const QString id = sql.From.startsWith(QLatin1String("entry_text")) ? QStringLiteral("entry_text.rowid")
                                                                         : QStringLiteral("entry.id");
     QSqlQuery q(FImpl->Connection->Database());

@@ -35,14 +35,22 @@ struct TJournalFilter {
     static unsigned Bit(TJournalSeverity s) { return 1u << unsigned(s); }
 };
 
-// The SQL of a filter: the FROM clause (through the text index when `textIndex`), the WHERE
-// condition and its values in order. Pure, so that a test reads it without a database.
+// How a filter's entries are found, beyond what SQLite's planner decides alone (it has no
+// statistics of value ranges): through the text index, or along the time index when the time
+// window holds few entries.
+struct TJournalPlan {
+    bool TextIndex = false;
+    bool TimeIndex = false;
+};
+
+// The SQL of a filter: the FROM clause, the WHERE condition and its values in order. Pure, so
+// that a test reads it without a database.
 struct TJournalSql {
     QString From;
     QString Where;
     QVariantList Values;
 };
-TJournalSql BuildJournalSql(const TJournalFilter& filter, bool textIndex);
+TJournalSql BuildJournalSql(const TJournalFilter& filter, const TJournalPlan& plan);
 
 // Reads the journal at a path with a connection of its own, on the thread that made it (the
 // window's query thread, an export, the control API). The file is opened on first use; a reader
@@ -83,9 +91,13 @@ public:
 
 private:
     bool Open();
-    // Whether the text search goes through the text index: not when the other conditions
-    // already narrow the entries to a few thousand, which are then read and checked directly.
-    bool UseTextIndex(const TJournalFilter& filter);
+    // The plan of a filter. A time window that holds at most a few thousand entries is walked
+    // along the time index (newest first by id would otherwise read the whole table to learn
+    // that there are no more). A text search goes through the text index unless the other
+    // conditions already narrow the entries to a few thousand, which are then read and checked.
+    TJournalPlan Plan(const TJournalFilter& filter);
+    // How many entries match `filter` (no text), counting no further than kFewEntries + 1.
+    int BoundedCount(const TJournalFilter& filter);
 
     class TImpl;
     std::unique_ptr<TImpl> FImpl;

@@ -135,6 +135,8 @@ void TestJournalForm::filtersFromTheControls_data() {
                                       << "Since last start" << 51 << "entry 449";
     QTest::newRow("search text") << "SearchEdit"
                                  << "entry 12" << 11 << "entry 129";
+    QTest::newRow("two characters do not search") << "SearchEdit"
+                                                  << "44" << 451 << "entry 449";
 }
 
 void TestJournalForm::filtersFromTheControls() {
@@ -245,8 +247,10 @@ void TestJournalForm::historyScales_data() {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     QTest::newRow("temperatures") << QList<double>{38, 41.5, 67} << 10.0 << 30.0 << 70.0 << 10.0;
     QTest::newRow("mains near 230 V") << QList<double>{228, 231, 233} << 10.0 << 225.0 << 235.0 << 5.0;
-    QTest::newRow("a flat line is as wide as the least span") << QList<double>{5, 5} << 1.0 << 5.0 << 6.0 << 0.5;
-    QTest::newRow("missing values do not count") << QList<double>{nan, 12, nan, 18} << 1.0 << 12.0 << 18.0 << 2.0;
+    QTest::newRow("a flat line is as wide as the least span")
+        << QList<double>{5, 5} << 1.0 << 5.0 << 6.0 << 0.5;
+    QTest::newRow("missing values do not count")
+        << QList<double>{nan, 12, nan, 18} << 1.0 << 12.0 << 18.0 << 2.0;
     QTest::newRow("no values") << QList<double>{nan} << 10.0 << 0.0 << 10.0 << 5.0;
 }
 
@@ -256,7 +260,8 @@ void TestJournalForm::historyScales() {
     QFETCH(double, low);
     QFETCH(double, high);
     QFETCH(double, step);
-    const THistoryView::TRange range = THistoryView::NiceRange(std::vector<double>(values.begin(), values.end()), minSpan);
+    const THistoryView::TRange range =
+        THistoryView::NiceRange(std::vector<double>(values.begin(), values.end()), minSpan);
     QCOMPARE(range.Low, low);
     QCOMPARE(range.High, high);
     QCOMPARE(range.Step, step);

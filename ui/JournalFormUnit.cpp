@@ -25,6 +25,9 @@
 
 namespace {
 constexpr int kSearchPauseMs = 250;
+// Shorter texts are not searched: without three letters the text index cannot help, and a
+// text found nowhere would be looked for in every entry of the journal.
+constexpr int kMinSearchLength = 3;
 constexpr int kListsRefreshMs = 5000;
 constexpr qint64 kHourMs = 60 * 60 * 1000;
 
@@ -243,7 +246,7 @@ void TJournalForm::BuildFilterBar() {
     FSince->setEnabled(false);
     FSearch = new QLineEdit(this);
     FSearch->setObjectName(QStringLiteral("SearchEdit"));
-    FSearch->setPlaceholderText(QStringLiteral("Search"));
+    FSearch->setPlaceholderText(QStringLiteral("Search (3 characters or more)"));
     FSearch->setClearButtonEnabled(true);
     FSearchPause = new QTimer(this);
     FSearchPause->setSingleShot(true);
@@ -327,7 +330,9 @@ TJournalFilter TJournalForm::CurrentFilter() const {
     default:
         break;
     }
-    f.Text = FSearch->text().trimmed();
+    const QString text = FSearch->text().trimmed();
+    if (text.toUcs4().size() >= kMinSearchLength)
+        f.Text = text;
     return f;
 }
 
@@ -434,6 +439,8 @@ void TJournalForm::ShowStatus() {
         text = FJournal->Problem();
     else if (FModel->Loading() && FModel->rowCount() == 0)
         text = QStringLiteral("Reading the journal...");
+    else if (!FSearch->text().trimmed().isEmpty() && FModel->Filter().Text.isEmpty())
+        text = QStringLiteral("Type at least %1 characters to search").arg(kMinSearchLength);
     else
         text = QStringLiteral("%1 entries shown%2")
                    .arg(FModel->rowCount())
