@@ -1,0 +1,3 @@
+#include "journal/JournalLog.h"
+
+Q_LOGGING_CATEGORY(lcJournal, "fadelink.journal", QtWarningMsg)
