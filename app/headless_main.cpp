@@ -1,5 +1,6 @@
 // fadelink-headless: runs a project without windows, for installations without an operator.
 #include "app/HeadlessRunner.h"
+#include "model/Constants.h"
 #include "model/Errors.h"
 
 #include <QCommandLineParser>
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     WatchQuitSignals(app);
     QCoreApplication::setApplicationName(QStringLiteral("fadelink-headless"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("4.0"));
+    QCoreApplication::setApplicationVersion(FadelinkVersion);
     QLocale::setDefault(QLocale::c());
 
     QCommandLineParser parser;
@@ -97,7 +98,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        printf("fadelink-headless 4.0\n");
+        printf("fadelink-headless %s\n", qPrintable(FadelinkVersion));
         return 0;
     }
     const QStringList positional = parser.positionalArguments();

@@ -2,7 +2,9 @@
 
 #include "device/DeviceUnit.h"
 #include "device/HttpGet.h"
+#include "device/Protocol.h"
 #include "device/StopToken.h"
+#include "device/ThreadName.h"
 #include "device/WorkQueue.h"
 #include "device/pingunit.h"
 #include "model/logging.h"
@@ -15,9 +17,6 @@
 #include <thread>
 
 namespace {
-constexpr int kAfterFetchMs = 50;
-constexpr int kAfterCommandMs = 100;
-
 std::atomic<bool> gEnabled{true};
 std::atomic<int> gNextId{1};
 std::atomic<int> gFailingStarts{0};
@@ -85,7 +84,10 @@ TSocketThread* TSocketThread::Start(TDevice* device, QString* failure) {
         // A limit on processes or tasks: the device goes on without its thread for now.
         ThreadEnded();
         const QString reason = QString::fromLocal8Bit(error.code().message().c_str());
-        qWarning("A poll thread could not be created: %s", qPrintable(reason));
+        // A device being created has no address yet; its retries have.
+        const QString address = device->IPAddress();
+        qCWarning(lcPoll, "A poll thread could not be created for %s: %s",
+                  address.isEmpty() ? "a new device" : qPrintable(address), qPrintable(reason));
         if (failure)
             *failure = reason;
         return nullptr;
@@ -163,6 +165,7 @@ bool TSocketThread::Sync(const std::function<void(TDevice*)>& work) {
 }
 
 void TSocketThread::Run() {
+    NameThisThread(QStringLiteral("poll"));
     StopToken::SetCurrent(&FLink->Stop);
     while (!StopRequested()) {
         Sync([this](TDevice* device) {
@@ -170,12 +173,12 @@ void TSocketThread::Run() {
             if (device && !device->Commands().isEmpty())
                 CurrentCommand = device->Commands().first();
         });
-        if (StopRequested() || Sleep(kAfterFetchMs))
+        if (StopRequested() || Sleep(PollAfterLookMs))
             break;
         if (CurrentCommand.isEmpty())
             continue;
         ProcessCommand();
-        if (StopRequested() || Sleep(kAfterCommandMs))
+        if (StopRequested() || Sleep(PollAfterCommandMs))
             break;
     }
     StopToken::SetCurrent(nullptr);
@@ -195,6 +198,10 @@ void TSocketThread::ProcessCommand() {
     });
     if (!linked || StopRequested())
         return;
+    if (FAddress != FNamedAfter) {
+        NameThisThread(FAddress);
+        FNamedAfter = FAddress;
+    }
 
     const bool reachable = ProbeHost(FAddress);
     // Setting the flag the device already holds changes nothing, and a hand-off costs the
@@ -209,6 +216,11 @@ void TSocketThread::ProcessCommand() {
 
     Response.clear();
     const bool fetched = HttpGet(FAddress + CurrentCommand, Response);
+    if (!fetched)
+        qCDebug(lcPoll).noquote() << FAddress << CurrentCommand << "not carried out: the fetch failed";
+    else if (CurrentCommand == StatusPath && Response.size() != TDeviceStatus::Size)
+        qCDebug(lcPoll).noquote() << FAddress << "status body of" << Response.size() << "bytes, not"
+                                  << TDeviceStatus::Size << "- not stored";
     Sync([this, fetched](TDevice* device) {
         if (device)
             device->StoreResult(CurrentCommand, fetched, Response);
