@@ -34,11 +34,10 @@ TRunningThreads& Running() {
     return *running;
 }
 
-// The queue whose thread runs the hand-offs: created on the user-interface thread by the first
-// Start, and never destroyed, so that a late hand-off never meets a dead receiver.
+// The queue whose thread runs the hand-offs; the first Start makes it, on the user-interface
+// thread.
 TWorkQueue& Handoffs() {
-    static TWorkQueue* const queue = new TWorkQueue;
-    return *queue;
+    return UserInterfaceQueue();
 }
 } // namespace
 
