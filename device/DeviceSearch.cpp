@@ -35,19 +35,19 @@ template <typename TWalkPtr> void Deliver(const TWalkPtr& walk, std::function<vo
 // The probe and the status request of one address (search thread).
 std::optional<TFoundDevice> ProbeAddress(const QString& address) {
     if (!PingHost(address)) {
-        qCDebug(lcSearch).noquote() << address << "not found: no answer to the probe";
+        qCDebug(lcSearch, "%s not found: no answer to the probe", qPrintable(address));
         return std::nullopt;
     }
     QByteArray body;
     if (StopToken::Requested() || !HttpGet(address + StatusPath, body)) {
-        qCDebug(lcSearch).noquote() << address
-                                    << "not found: no status block (the fetch failed or was stopped)";
+        qCDebug(lcSearch, "%s not found: no status block (the fetch failed or was stopped)",
+                qPrintable(address));
         return std::nullopt;
     }
     QString why;
     std::optional<TFoundDevice> device = FoundDeviceOf(address, body, &why);
     if (!device)
-        qCDebug(lcSearch).noquote() << address << "not found:" << why;
+        qCDebug(lcSearch, "%s not found: %s", qPrintable(address), qPrintable(why));
     return device;
 }
 
@@ -173,7 +173,7 @@ bool TDeviceSearch::Start(const QStringList& addresses) {
         FThread = std::thread(&TDeviceSearch::Walk, walk);
     } catch (const std::system_error& error) {
         const QString reason = QString::fromLocal8Bit(error.code().message().c_str());
-        qCDebug(lcSearch).noquote() << "no search: the system refused a new thread:" << reason;
+        qCDebug(lcSearch, "no search: the system refused a new thread (%s)", qPrintable(reason));
         throw EFadelinkError(
             QStringLiteral("The search could not start: the system refused a new thread (%1)").arg(reason));
     }

@@ -214,18 +214,18 @@ bool ResolveIPv4(const QString& host, std::uint32_t& networkOrderAddress) {
         // The system's resolver may ask a name server: under the guard only a replacement, which
         // asks none, may answer for a name.
         if (LoopbackOnly() && !gLookup.load()) {
-            qCDebug(lcProbe).noquote() << host << "not looked up: a name, under the loopback guard";
+            qCDebug(lcProbe, "%s not looked up: a name, under the loopback guard", qPrintable(host));
             return false;
         }
         const QByteArray name = host.toUtf8();
         if (name.isEmpty() || name.contains('\0') || !TNameCache::Instance().Resolve(name, address)) {
-            qCDebug(lcProbe).noquote() << host << "not resolved: no such name, no answer within"
-                                       << gWaitLimitMs.load() << "ms, or a stop requested";
+            qCDebug(lcProbe, "%s not resolved: no such name, no answer within %d ms, or a stop requested",
+                    qPrintable(host), gWaitLimitMs.load());
             return false;
         }
     }
     if (LoopbackOnly() && (ntohl(address) >> 24) != 127) {
-        qCDebug(lcProbe).noquote() << host << "refused: outside 127.0.0.0/8, under the loopback guard";
+        qCDebug(lcProbe, "%s refused: outside 127.0.0.0/8, under the loopback guard", qPrintable(host));
         return false;
     }
     networkOrderAddress = address;

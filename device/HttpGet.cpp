@@ -274,7 +274,7 @@ bool ReadHttpResponse(THttpStream& stream, QByteArray& body, QString* failure) {
 
 bool HttpGet(const QString& url, QByteArray& buffer) {
     const auto fail = [&url](const QString& reason) {
-        qCDebug(lcHttp).noquote() << url << "failed:" << reason;
+        qCDebug(lcHttp, "%s failed: %s", qPrintable(url), qPrintable(reason));
         return false;
     };
     TUrl parts;

@@ -216,10 +216,11 @@ void TSocketThread::ProcessCommand() {
     Response.clear();
     const bool fetched = HttpGet(FAddress + CurrentCommand, Response);
     if (!fetched)
-        qCDebug(lcPoll).noquote() << FAddress << CurrentCommand << "not carried out: the fetch failed";
+        qCDebug(lcPoll, "%s %s not carried out: the fetch failed", qPrintable(FAddress),
+                qPrintable(CurrentCommand));
     else if (CurrentCommand == StatusPath && Response.size() != TDeviceStatus::Size)
-        qCDebug(lcPoll).noquote() << FAddress << "status body of" << Response.size() << "bytes, not"
-                                  << TDeviceStatus::Size << "- not stored";
+        qCDebug(lcPoll, "%s status body of %lld bytes, not %d: not stored", qPrintable(FAddress),
+                static_cast<long long>(Response.size()), TDeviceStatus::Size);
     Sync([this, fetched](TDevice* device) {
         if (device)
             device->StoreResult(CurrentCommand, fetched, Response);

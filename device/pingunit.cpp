@@ -135,19 +135,19 @@ bool PingHost(const QString& address) {
     quint16 port = 80;
     std::uint32_t target = 0;
     if (!SplitHostPort(address, host, port)) {
-        qCDebug(lcProbe).noquote() << address << "not probed: not a host with an optional port";
+        qCDebug(lcProbe, "%s not probed: not a host with an optional port", qPrintable(address));
         return false;
     }
     if (!ResolveIPv4(host, target)) {
-        qCDebug(lcProbe).noquote() << address << "not probed: no address for the host";
+        qCDebug(lcProbe, "%s not probed: no address for the host", qPrintable(address));
         return false;
     }
     // The limit starts once the address is known: a name's look-up has its own.
     const bool answered = Probe(target, port, TClock::now() + ProbeTimeout);
     if (!answered)
-        qCDebug(lcProbe).noquote() << address
-                                   << (StopToken::Requested() ? "probe abandoned: stop requested"
-                                                              : "no answer to the probe within 100 ms");
+        qCDebug(lcProbe, "%s %s", qPrintable(address),
+                StopToken::Requested() ? "probe abandoned: stop requested"
+                                       : "no answer to the probe within 100 ms");
     return answered;
 }
 

@@ -234,7 +234,7 @@ void RemoveStaleTemporaries(const QString& fileName) {
 void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* bounds) {
     const QString cannotCreate = QStringLiteral("Cannot create file ") + fileName;
     if (!IsSaveTarget(fileName)) {
-        qCDebug(lcProject).noquote() << fileName << "not saved: not a regular file, or a loop of links";
+        qCDebug(lcProject, "%s not saved: not a regular file, or a loop of links", qPrintable(fileName));
         throw EFileError(cannotCreate);
     }
     const QRect form = bounds ? bounds->FormBounds() : DefaultFormBounds;
@@ -247,7 +247,7 @@ void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* 
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
         !file.commit()) {
-        qCDebug(lcProject).noquote() << fileName << "not saved:" << file.errorString();
+        qCDebug(lcProject, "%s not saved: %s", qPrintable(fileName), qPrintable(file.errorString()));
         throw EFileError(cannotCreate);
     }
     RemoveStaleTemporaries(fileName);
@@ -259,10 +259,10 @@ void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds
     // the next Save would write the empty project over it.
     if (!reader.Open(fileName)) {
         if (IsMissing(fileName)) {
-            qCDebug(lcProject).noquote() << fileName << "does not exist: an empty project";
+            qCDebug(lcProject, "%s does not exist: an empty project", qPrintable(fileName));
             return;
         }
-        qCDebug(lcProject).noquote() << fileName << "not loaded: it exists but cannot be read";
+        qCDebug(lcProject, "%s not loaded: it exists but cannot be read", qPrintable(fileName));
         throw EFileError(QStringLiteral("Cannot open file ") + fileName);
     }
     reader.Start();
@@ -285,7 +285,7 @@ void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds
         }
     }
     if (!complete) {
-        qCDebug(lcProject).noquote() << fileName << "not loaded whole: no closed Groups element";
+        qCDebug(lcProject, "%s not loaded whole: no closed Groups element", qPrintable(fileName));
         throw EFileError(fileName + QStringLiteral(" is damaged: it ends before </Groups>"));
     }
 }
