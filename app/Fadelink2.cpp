@@ -3,6 +3,7 @@
 #include "app/GroupDeviceTree.h"
 #include "controls/PotmeterComponent.h"
 #include "device/DeviceUnit.h"
+#include "model/Constants.h"
 #include "model/Errors.h"
 #include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
@@ -35,7 +36,7 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString kCaption = QStringLiteral("ZYL Fadelink v4.0");
+const QString kCaption = QStringLiteral("ZYL Fadelink v") + FadelinkVersion;
 const QString kFilter = QStringLiteral("ZYL Fadelink v2.x (*.pac)");
 constexpr int kGroupPanelMinimum = 300;
 
@@ -61,7 +62,7 @@ void StyleSplitter(QSplitter* splitter) {
 void SetUpApplication() {
     QLocale::setDefault(QLocale::c());
     QApplication::setApplicationName(QStringLiteral("fadelink"));
-    QApplication::setApplicationVersion(QStringLiteral("4.0"));
+    QApplication::setApplicationVersion(FadelinkVersion);
     QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 }
 
@@ -70,7 +71,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     BuildMenus();
     BuildLayout();
     FormCreate();
-    SetFormBounds(QRect(190, 105, 1475, 901));
+    SetFormBounds(DefaultFormBounds);
 }
 
 TForm1::~TForm1() {
@@ -132,13 +133,13 @@ void TForm1::BuildLayout() {
     CentreSplitter->addWidget(DevicePanel);
     CentreSplitter->setStretchFactor(0, 0);
     CentreSplitter->setStretchFactor(1, 1);
-    CentreSplitter->setSizes({312, 901 - 312});
+    CentreSplitter->setSizes({312, DefaultFormBounds.height() - 312});
 
     outer->addWidget(treePanel);
     outer->addWidget(CentreSplitter);
     outer->setStretchFactor(0, 0);
     outer->setStretchFactor(1, 1);
-    outer->setSizes({225, 1475 - 225 - 108});
+    outer->setSizes({225, DefaultFormBounds.width() - 225 - 108});
     row->addWidget(outer, 1);
 
     row->addSpacing(20);
@@ -184,7 +185,7 @@ void TForm1::BuildLayout() {
     setCentralWidget(central);
 
     Timer1 = new QTimer(this);
-    Timer1->setInterval(100);
+    Timer1->setInterval(ReconcileTickMs);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
 
     connect(GlobalVolumeX, &TFcRPotmeter::OnChange, this, [this] { GlobalVolumeXChange(); });

@@ -2,6 +2,7 @@
 // once, in a fixed order, for the whole run.
 #include "app/Fadelink2.h"
 #include "device/ThreadCommUnit.h"
+#include "model/logging.h"
 #include "ui/AboutBox.h"
 #include "ui/DeviceNameFormUnit.h"
 #include "ui/DiagramFormUnit.h"
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
         MuteForm = nullptr;
         SearchForm = nullptr;
     }
-    TSocketThread::WaitForAllThreads(kThreadStopWaitMs);
+    if (!TSocketThread::WaitForAllThreads(kThreadStopWaitMs))
+        qCDebug(lcSession, "%d poll threads still running after %d ms; the process ends without them",
+                TSocketThread::RunningThreads(), kThreadStopWaitMs);
     return status;
 }

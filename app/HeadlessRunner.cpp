@@ -5,6 +5,7 @@
 #include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
+#include "model/logging.h"
 
 #include <QDateTime>
 #include <QIODevice>
@@ -13,7 +14,6 @@
 #include <cstdio>
 
 namespace {
-constexpr int kTickMs = 100;
 constexpr int kThreadStopWaitMs = 2000;
 
 QString Field(const QString& text) {
@@ -59,7 +59,7 @@ QString HeadlessStateWord(const TDevice& device) {
 THeadlessRunner::THeadlessRunner(QTextStream& out, QObject* parent)
     : QObject(parent), FOut(out), FRegistry(std::make_unique<TGroups>()) {
     SetCurrentRegistry(FRegistry.get());
-    FTimer.setInterval(kTickMs);
+    FTimer.setInterval(ReconcileTickMs);
     FTimer.setTimerType(Qt::PreciseTimer);
     connect(&FTimer, &QTimer::timeout, this, &THeadlessRunner::Tick);
     connect(FRegistry.get(), &TGroups::DeviceDestroying, this,
@@ -115,7 +115,9 @@ void THeadlessRunner::Finish(const QString& saveName) {
     // The poll threads are stopped and waited for whether the save succeeds or raises.
     const auto stopThreads = qScopeGuard([this] {
         FRegistry.reset();
-        TSocketThread::WaitForAllThreads(kThreadStopWaitMs);
+        if (!TSocketThread::WaitForAllThreads(kThreadStopWaitMs))
+            qCDebug(lcSession, "%d poll threads still running after %d ms; the process ends without them",
+                    TSocketThread::RunningThreads(), kThreadStopWaitMs);
     });
     if (!saveName.isEmpty())
         SaveProject(*FRegistry, saveName, this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Constants.h"
 #include "model/LoadSave.h"
 
 #include <QHash>
@@ -43,7 +44,7 @@ private:
     QTextStream& FOut;
     std::unique_ptr<TGroups> FRegistry;
     QTimer FTimer;
-    QRect FBounds{190, 105, 1475, 901};
+    QRect FBounds = DefaultFormBounds;
     QHash<const TDevice*, QString> FReported;
     bool FWriteFailed = false;
 };

@@ -1,5 +1,8 @@
 // fadelink-headless: runs a project without windows, for installations without an operator.
 #include "app/HeadlessRunner.h"
+#include "app/HeadlessSearch.h"
+#include "device/DeviceSearch.h"
+#include "model/Constants.h"
 #include "model/Errors.h"
 
 #include <QCommandLineParser>
@@ -63,7 +66,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     WatchQuitSignals(app);
     QCoreApplication::setApplicationName(QStringLiteral("fadelink-headless"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("4.0"));
+    QCoreApplication::setApplicationVersion(FadelinkVersion);
     QLocale::setDefault(QLocale::c());
 
     QCommandLineParser parser;
@@ -76,7 +79,15 @@ int main(int argc, char** argv) {
         "written as escapes (\\x1b), a backslash as \\\\. Ends after --for seconds or on\n"
         "SIGINT/SIGTERM/SIGHUP, saving to --save first when given; when the lines cannot be\n"
         "written (the reader went away) that is said once on standard error and the run goes on.\n"
-        "Exit status: 0 ok, 1 the project could not be loaded or saved, 2 wrong usage."));
+        "Exit status: 0 ok, 1 the project could not be loaded or saved, 2 wrong usage.\n"
+        "\n"
+        "With --search FIRST-LAST, and no project, it searches the addresses from FIRST to LAST\n"
+        "instead: FIRST is an IPv4 address, LAST one that differs from it in its last number only\n"
+        "(127.0.14.1-127.0.14.9), or that last number alone (127.0.14.1-9), not below FIRST's; at most\n"
+        "256 addresses. It prints one line per amplifier found, as the search window lists it:\n"
+        "  ADDRESS XMODEL [GROUP] [NAME]\n"
+        "then \"Search finished: N amplifiers found\" on standard error. Exit status: 0 the range\n"
+        "was searched, 1 the search was stopped by a signal or could not start, 2 wrong usage."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("PROJECT.pac"), QStringLiteral("The project file to run."));
@@ -86,8 +97,13 @@ int main(int argc, char** argv) {
     const QCommandLineOption saveOption(QStringList{QStringLiteral("save")},
                                         QStringLiteral("On exit, save the project to OUT.pac."),
                                         QStringLiteral("OUT.pac"));
+    const QCommandLineOption searchOption(
+        QStringList{QStringLiteral("search")},
+        QStringLiteral("Search the addresses FIRST to LAST for amplifiers instead."),
+        QStringLiteral("FIRST-LAST"));
     parser.addOption(forOption);
     parser.addOption(saveOption);
+    parser.addOption(searchOption);
     if (!parser.parse(QCoreApplication::arguments())) {
         fprintf(stderr, "fadelink-headless: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -97,10 +113,25 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        printf("fadelink-headless 4.0\n");
+        printf("fadelink-headless %s\n", qPrintable(FadelinkVersion));
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
+    QTextStream out(stdout);
+    if (parser.isSet(searchOption)) {
+        if (!positional.isEmpty() || parser.isSet(forOption) || parser.isSet(saveOption)) {
+            fprintf(stderr, "fadelink-headless: --search takes no project file, --for or --save\n");
+            return 2;
+        }
+        QString error;
+        const std::optional<QStringList> addresses = ParseAddressRange(parser.value(searchOption), &error);
+        if (!addresses) {
+            fprintf(stderr, "fadelink-headless: --search %s: %s\n",
+                    qPrintable(Printable(parser.value(searchOption))), qPrintable(error));
+            return 2;
+        }
+        return RunSearch(*addresses, out);
+    }
     if (positional.size() != 1) {
         fprintf(stderr, "fadelink-headless: exactly one project file is needed (see --help)\n");
         return 2;
@@ -124,7 +155,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    QTextStream out(stdout);
     int status = 0;
     {
         THeadlessRunner runner(out);

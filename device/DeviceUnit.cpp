@@ -1,5 +1,6 @@
 #include "device/DeviceUnit.h"
 
+#include "device/Protocol.h"
 #include "device/ThreadCommUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
@@ -14,17 +15,6 @@
 #include <cmath>
 
 namespace {
-const QString kStatus = QStringLiteral("/zyl.zyl");
-const QString kName = QStringLiteral("/name=");
-const QString kGroup = QStringLiteral("/group=");
-const QString kLockOff = QStringLiteral("/lock_off");
-const QString kLockOn = QStringLiteral("/lock_on");
-const QString kSettings = QStringLiteral("/common_settings_values1=");
-const QString kMuteAOn = QStringLiteral("/mute_a_on.html");
-const QString kMuteAOff = QStringLiteral("/mute_a_off.html");
-const QString kMuteBOn = QStringLiteral("/mute_b_on.html");
-const QString kMuteBOff = QStringLiteral("/mute_b_off.html");
-
 QString ThreeDigits(int code) {
     return QStringLiteral("%1").arg(code, 3, 10, QLatin1Char('0'));
 }
@@ -237,10 +227,11 @@ void TDevice::SetOffline(bool flag) {
     }
 }
 
-int TDevice::DeviceState() const {
+TDeviceState TDevice::DeviceState() const {
     if (FOffline)
-        return 3;
-    return Status.PD_CHA_Status != 0 && Status.PD_CHB_Status != 0 ? 1 : 2;
+        return TDeviceState::Offline;
+    return Status.PD_CHA_Status != 0 && Status.PD_CHB_Status != 0 ? TDeviceState::Online
+                                                                  : TDeviceState::Fault;
 }
 
 TLiveState TDevice::LiveState() const {
@@ -257,7 +248,7 @@ TLiveState TDevice::LiveState() const {
     const bool busyAnswering = now - FLastAnswerMs < NotAnsweringAfterMs && silentMs < BusyAnsweringLimitMs;
     if (silentMs >= NotAnsweringAfterMs && !busyAnswering)
         return TLiveState::NotAnswering;
-    return DeviceState() == 1 ? TLiveState::Online : TLiveState::ChannelFault;
+    return DeviceState() == TDeviceState::Online ? TLiveState::Online : TLiveState::ChannelFault;
 }
 
 void TDevice::RefreshNodeText() {
@@ -290,25 +281,25 @@ void TDevice::QueueCommand(const QString& prefix, const QString& value) {
 }
 
 void TDevice::SendShortName(const QString& text) {
-    QueueCommand(kName, NormaliseShortName(text));
+    QueueCommand(NamePath, NormaliseShortName(text));
 }
 void TDevice::SendGroupName(const QString& text) {
-    QueueCommand(kGroup, NormaliseShortName(text));
+    QueueCommand(GroupPath, NormaliseShortName(text));
 }
 
 void TDevice::SendSettings() {
     SendLock(false);
-    QueueCommand(kSettings, SettingsValue());
+    QueueCommand(SettingsPath, SettingsValue());
 }
 
 void TDevice::SendLock(bool on) {
-    QueueCommand(on ? kLockOn : kLockOff, QString());
+    QueueCommand(on ? LockOnPath : LockOffPath, QString());
 }
 void TDevice::SendMute_CHA(bool on) {
-    QueueCommand(on ? kMuteAOn : kMuteAOff, QString());
+    QueueCommand(on ? MuteAOnPath : MuteAOffPath, QString());
 }
 void TDevice::SendMute_CHB(bool on) {
-    QueueCommand(on ? kMuteBOn : kMuteBOff, QString());
+    QueueCommand(on ? MuteBOnPath : MuteBOffPath, QString());
 }
 
 std::array<int, 6> TDevice::SettingsCodes() const {
@@ -369,7 +360,7 @@ QString TDevice::SettingsValue() const {
 }
 
 void TDevice::Reconcile() {
-    QueueCommand(kStatus, QString());
+    QueueCommand(StatusPath, QString());
     if (Status.PD_DeviceName.Text() != FShortName)
         SendShortName(FShortName);
     const QString groupShort = FGroup ? FGroup->ShortName() : QString();
@@ -394,14 +385,14 @@ void TDevice::Reconcile() {
 }
 
 void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray& body) {
-    const bool stored = fetched && command == kStatus && TDeviceStatus::FromBody(body, Status);
+    const bool stored = fetched && command == StatusPath && TDeviceStatus::FromBody(body, Status);
     for (int i = 0; i < FCommands.size(); ++i) {
         if (FCommands[i].compare(command, Qt::CaseInsensitive) == 0) {
             FCommands.removeAt(i);
             break;
         }
     }
-    if (fetched && command != kStatus)
+    if (fetched && command != StatusPath)
         FLastAnswerMs = TDeviceClock::Current().MonotonicMs();
     if (stored) {
         ++FStatusCount;

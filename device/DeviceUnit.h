@@ -29,8 +29,15 @@ int ByteCode(double value);
 // The level in dB of a level code: code 0 is -95.5 dB, 191 is 0 dB, 0.5 dB a step.
 double LevelFromCode(int code);
 
-// What the operator is shown of an amplifier. DeviceState keeps its 1/2/3; this tells apart what
-// those numbers lump together.
+// What DeviceState reports. The values are those the device tree keeps as a node's state index
+// (TGroups::StateIndexRole) and picks its image by, so the enumeration converts to int.
+enum TDeviceState : int {
+    Online = 1,  // answers the probe, and its last status block has both channels OK
+    Fault = 2,   // answers the probe; a channel in FAULT, or no status block yet
+    Offline = 3, // the last probe failed
+};
+
+// What the operator is shown of an amplifier. DeviceState lumps some of these together.
 enum class TLiveState {
     NoStatusYet,  // answers the probe (or was not probed yet) but has delivered no status block
     Online,       // status blocks arrive and both channels report OK
@@ -116,8 +123,7 @@ public:
     void SetLimiter_B(double x);
     void SetOffline(bool flag);
 
-    // 3 off-line; 1 on-line with both channels OK; 2 otherwise.
-    int DeviceState() const;
+    TDeviceState DeviceState() const;
     TLiveState LiveState() const;
     // LiveState as of the last node refresh, at the latest the last reconciliation tick: for
     // views that redraw many devices often and need no clock for it.

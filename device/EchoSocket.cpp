@@ -1,5 +1,6 @@
 #include "device/EchoSocket.h"
 
+#include "device/Protocol.h"
 #include "device/StopToken.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@
 namespace {
 // How long one probe reads the socket, or sleeps while another reads it, before it looks at its
 // stop request and its deadline again.
-constexpr auto Slice = std::chrono::milliseconds(20);
+constexpr auto Slice = std::chrono::milliseconds(StopCheckSliceMs);
 // Room for the replies that arrive while no probe happens to be reading.
 constexpr int ReceiveBufferBytes = 1 << 20;
 

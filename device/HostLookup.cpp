@@ -1,7 +1,10 @@
 #include "device/HostLookup.h"
 
 #include "device/LoopbackGuard.h"
+#include "device/Protocol.h"
 #include "device/StopToken.h"
+#include "device/ThreadName.h"
+#include "model/logging.h"
 
 #include <QStringList>
 
@@ -23,7 +26,7 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 // How often a caller waiting for a look-up looks at its stop request.
-constexpr auto WaitSlice = std::chrono::milliseconds(20);
+constexpr auto WaitSlice = std::chrono::milliseconds(StopCheckSliceMs);
 // Beyond this many kept answers, those that ran out are dropped.
 constexpr std::size_t PruneAbove = 256;
 
@@ -118,12 +121,15 @@ void TNameCache::StartLocked(const QByteArray& name, const TAnswerPtr& answer) {
     const TNameLookup lookup = gLookup.load();
     try {
         std::thread([this, name, answer, lookup] {
+            NameThisThread(QStringLiteral("dns:") + QString::fromUtf8(name));
             std::uint32_t address = 0;
             const bool found = lookup ? lookup(name, address) : SystemLookUp(name, address);
             Store(answer, found, address);
         }).detach();
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& error) {
         // No thread to spare: a failed look-up, tried again when the failure runs out.
+        qCDebug(lcProbe, "%s not looked up: no thread for the look-up (%s)", name.constData(),
+                error.code().message().c_str());
         answer->Known = true;
         answer->Found = false;
         answer->Expires = TClock::now() + std::chrono::seconds(NameFailureKeepSeconds);
@@ -207,14 +213,21 @@ bool ResolveIPv4(const QString& host, std::uint32_t& networkOrderAddress) {
     if (!ParseDottedQuad(host, address)) {
         // The system's resolver may ask a name server: under the guard only a replacement, which
         // asks none, may answer for a name.
-        if (LoopbackOnly() && !gLookup.load())
+        if (LoopbackOnly() && !gLookup.load()) {
+            qCDebug(lcProbe, "%s not looked up: a name, under the loopback guard", qPrintable(host));
             return false;
+        }
         const QByteArray name = host.toUtf8();
-        if (name.isEmpty() || name.contains('\0') || !TNameCache::Instance().Resolve(name, address))
+        if (name.isEmpty() || name.contains('\0') || !TNameCache::Instance().Resolve(name, address)) {
+            qCDebug(lcProbe, "%s not resolved: no such name, no answer within %d ms, or a stop requested",
+                    qPrintable(host), gWaitLimitMs.load());
             return false;
+        }
     }
-    if (LoopbackOnly() && (ntohl(address) >> 24) != 127)
+    if (LoopbackOnly() && (ntohl(address) >> 24) != 127) {
+        qCDebug(lcProbe, "%s refused: outside 127.0.0.0/8, under the loopback guard", qPrintable(host));
         return false;
+    }
     networkOrderAddress = address;
     return true;
 }

@@ -4,6 +4,7 @@
 #include "device/HttpStream.h"
 #include "device/SocketWait.h"
 #include "device/StopToken.h"
+#include "model/logging.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 std::atomic<int> gWaitLimitMs{HttpWaitMs};
@@ -45,20 +47,23 @@ QByteArray RequestText(const TUrl& url) {
            "User-Agent: Mozilla/4.0 (compatible; Synapse)\r\n" + "\r\n";
 }
 
-bool Connect(int fd, std::uint32_t address, quint16 port) {
+// 0 when connected, else why not: an errno value, ETIMEDOUT when the wait ended (a stop included).
+int Connect(int fd, std::uint32_t address, quint16 port) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_addr.s_addr = address;
     target.sin_port = htons(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0)
-        return true;
+        return 0;
     if (errno != EINPROGRESS)
-        return false;
+        return errno;
     if (!WaitForSocket(fd, POLLOUT, TSocketClock::now() + ConnectWaitBound))
-        return false;
+        return ETIMEDOUT;
     int error = 0;
     socklen_t length = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return errno;
+    return error;
 }
 
 bool SendAll(int fd, const QByteArray& data, int waitMs) {
@@ -185,7 +190,18 @@ bool ReadChunked(THttpStream& stream, QByteArray& body) {
 
 } // namespace
 
-bool ReadHttpResponse(THttpStream& stream, QByteArray& body) {
+bool ReadHttpResponse(THttpStream& stream, QByteArray& body, QString* failure) {
+    const auto fail = [failure](const char* reason) {
+        if (failure)
+            *failure = QString::fromLatin1(reason);
+        return false;
+    };
+    const auto lineFailure = [&fail](THttpStream::TLine read) {
+        return fail(read == THttpStream::TLine::Failed
+                        ? "no complete line within the wait limit, a line over its limit, a transport "
+                          "error or a stop"
+                        : "the connection ended inside the answer's head");
+    };
     qsizetype headerBudget = MaxHeaderBytes;
     QByteArray line;
     const auto readLine = [&] {
@@ -203,70 +219,90 @@ bool ReadHttpResponse(THttpStream& stream, QByteArray& body) {
             read = readLine();
         } while (read == THttpStream::TLine::Complete && line.isEmpty());
         if (read != THttpStream::TLine::Complete && read != THttpStream::TLine::Cut)
-            return false;
+            return lineFailure(read);
         if (!IsStatusLine(line)) {
             // Neither status line nor headers: the whole answer is the body, byte for byte, from
             // its first byte to the end of the connection.
             body = stream.Recorded();
             stream.SetRecording(false);
             stream.DropPendingLineEnd();
-            return body.size() <= MaxHttpBody && stream.ReadToEnd(body, MaxHttpBody);
+            if (body.size() > MaxHttpBody || !stream.ReadToEnd(body, MaxHttpBody))
+                return fail("an answer without head: over 1 MiB, or not ended within the wait limit");
+            return true;
         }
         stream.SetRecording(false);
         if (read != THttpStream::TLine::Complete)
-            return false;
+            return lineFailure(read);
         code = StatusCode(line);
         if (code != 100)
             break;
         // An interim answer: its header lines, if any, up to its empty line mean nothing here.
         do {
-            if (readLine() != THttpStream::TLine::Complete)
-                return false;
+            read = readLine();
+            if (read != THttpStream::TLine::Complete)
+                return lineFailure(read);
         } while (!line.isEmpty());
     }
 
     THeaders headers;
     for (;;) {
-        if (readLine() != THttpStream::TLine::Complete)
-            return false;
+        const THttpStream::TLine read = readLine();
+        if (read != THttpStream::TLine::Complete)
+            return lineFailure(read);
         if (line.isEmpty())
             break;
         if (!ReadHeader(line, headers))
-            return false;
+            return fail("a Content-Length too large to honour");
     }
 
     body.clear();
     if (code == 204 || code == 304)
         return true;
     if (headers.Chunked)
-        return ReadChunked(stream, body);
+        return ReadChunked(stream, body) || fail("a chunked body cut, malformed or over 1 MiB");
     if (headers.HasLength) {
         if (headers.Length < 1)
             return true;
-        return headers.Length <= MaxHttpBody &&
-               stream.ReadExactly(static_cast<qsizetype>(headers.Length), body);
+        if (headers.Length > MaxHttpBody)
+            return fail("a Content-Length over 1 MiB");
+        return stream.ReadExactly(static_cast<qsizetype>(headers.Length), body) ||
+               fail("the body ended before its Content-Length");
     }
-    return stream.ReadToEnd(body, MaxHttpBody);
+    return stream.ReadToEnd(body, MaxHttpBody) ||
+           fail("a body over 1 MiB, or not ended within the wait limit");
 }
 
 bool HttpGet(const QString& url, QByteArray& buffer) {
+    const auto fail = [&url](const QString& reason) {
+        qCDebug(lcHttp, "%s failed: %s", qPrintable(url), qPrintable(reason));
+        return false;
+    };
     TUrl parts;
     if (!SplitUrl(url, parts))
-        return false;
+        return fail(QStringLiteral("not a host with an optional port followed by a path"));
     std::uint32_t address = 0;
-    if (!ResolveIPv4(parts.Host, address) || StopToken::Requested())
-        return false;
+    if (!ResolveIPv4(parts.Host, address))
+        return fail(QStringLiteral("no address for the host"));
+    if (StopToken::Requested())
+        return fail(QStringLiteral("stop requested"));
 
     TSocketFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!socket.Valid())
+        return fail(QStringLiteral("no socket: ") + QString::fromLocal8Bit(std::strerror(errno)));
     const int waitMs = gWaitLimitMs.load();
-    if (!socket.Valid() || !Connect(socket.Get(), address, parts.Port) ||
-        !SendAll(socket.Get(), RequestText(parts), waitMs))
-        return false;
+    if (const int error = Connect(socket.Get(), address, parts.Port))
+        return fail(StopToken::Requested()
+                        ? QStringLiteral("stop requested while connecting")
+                        : QStringLiteral("not connected: ") + QString::fromLocal8Bit(std::strerror(error)));
+    if (!SendAll(socket.Get(), RequestText(parts), waitMs))
+        return fail(QStringLiteral("the request could not be sent (connection closed, no room within the "
+                                   "wait limit, or a stop)"));
 
     THttpStream stream(socket.Get(), waitMs);
     QByteArray body;
-    if (!ReadHttpResponse(stream, body))
-        return false;
+    QString failure;
+    if (!ReadHttpResponse(stream, body, &failure))
+        return fail(failure);
     buffer = body;
     return true;
 }

@@ -22,6 +22,6 @@ constexpr int HttpWaitMs = 90000;
 void SetHttpWaitLimitMs(int milliseconds);
 
 // The receiving half of HttpGet: reads the answer from `stream` once the request was sent. On
-// success the body goes to `body`. Exposed so that the answer parsing can be driven without a
-// network peer.
-bool ReadHttpResponse(THttpStream& stream, QByteArray& body);
+// success the body goes to `body`; on failure `failure`, when given, says why. Exposed so that
+// the answer parsing can be driven without a network peer.
+bool ReadHttpResponse(THttpStream& stream, QByteArray& body, QString* failure = nullptr);

@@ -1,5 +1,6 @@
 #include "device/SocketWait.h"
 
+#include "device/Protocol.h"
 #include "device/StopToken.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr std::chrono::milliseconds::rep SliceMs = 20;
+constexpr std::chrono::milliseconds::rep SliceMs = StopCheckSliceMs;
 }
 
 TSocketFd::~TSocketFd() {

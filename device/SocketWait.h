@@ -21,6 +21,7 @@ private:
 using TSocketClock = std::chrono::steady_clock;
 
 // Waits until `fd` shows one of `events` (poll events) or `deadline` passes. The wait runs in
-// slices of at most 20 ms and ends early, false, when the calling poll thread is asked to stop.
-// True when the socket is ready (or reports an error or hang-up, which the next call will show).
+// slices of at most StopCheckSliceMs (Protocol.h) and ends early, false, when the calling poll thread is
+// asked to stop. True when the socket is ready (or reports an error or hang-up, which the next call will
+// show).
 bool WaitForSocket(int fd, short events, TSocketClock::time_point deadline);

@@ -2,7 +2,9 @@
 
 #include "device/DeviceUnit.h"
 #include "device/HttpGet.h"
+#include "device/Protocol.h"
 #include "device/StopToken.h"
+#include "device/ThreadName.h"
 #include "device/WorkQueue.h"
 #include "device/pingunit.h"
 #include "model/logging.h"
@@ -15,9 +17,6 @@
 #include <thread>
 
 namespace {
-constexpr int kAfterFetchMs = 50;
-constexpr int kAfterCommandMs = 100;
-
 std::atomic<bool> gEnabled{true};
 std::atomic<int> gNextId{1};
 std::atomic<int> gFailingStarts{0};
@@ -35,11 +34,10 @@ TRunningThreads& Running() {
     return *running;
 }
 
-// The queue whose thread runs the hand-offs: created on the user-interface thread by the first
-// Start, and never destroyed, so that a late hand-off never meets a dead receiver.
+// The queue whose thread runs the hand-offs; the first Start makes it, on the user-interface
+// thread.
 TWorkQueue& Handoffs() {
-    static TWorkQueue* const queue = new TWorkQueue;
-    return *queue;
+    return UserInterfaceQueue();
 }
 } // namespace
 
@@ -85,7 +83,10 @@ TSocketThread* TSocketThread::Start(TDevice* device, QString* failure) {
         // A limit on processes or tasks: the device goes on without its thread for now.
         ThreadEnded();
         const QString reason = QString::fromLocal8Bit(error.code().message().c_str());
-        qWarning("A poll thread could not be created: %s", qPrintable(reason));
+        // A device being created has no address yet; its retries have.
+        const QString address = device->IPAddress();
+        qCWarning(lcPoll, "A poll thread could not be created for %s: %s",
+                  address.isEmpty() ? "a new device" : qPrintable(address), qPrintable(reason));
         if (failure)
             *failure = reason;
         return nullptr;
@@ -163,6 +164,7 @@ bool TSocketThread::Sync(const std::function<void(TDevice*)>& work) {
 }
 
 void TSocketThread::Run() {
+    NameThisThread(QStringLiteral("poll"));
     StopToken::SetCurrent(&FLink->Stop);
     while (!StopRequested()) {
         Sync([this](TDevice* device) {
@@ -170,12 +172,12 @@ void TSocketThread::Run() {
             if (device && !device->Commands().isEmpty())
                 CurrentCommand = device->Commands().first();
         });
-        if (StopRequested() || Sleep(kAfterFetchMs))
+        if (StopRequested() || Sleep(PollAfterLookMs))
             break;
         if (CurrentCommand.isEmpty())
             continue;
         ProcessCommand();
-        if (StopRequested() || Sleep(kAfterCommandMs))
+        if (StopRequested() || Sleep(PollAfterCommandMs))
             break;
     }
     StopToken::SetCurrent(nullptr);
@@ -195,6 +197,10 @@ void TSocketThread::ProcessCommand() {
     });
     if (!linked || StopRequested())
         return;
+    if (FAddress != FNamedAfter) {
+        NameThisThread(FAddress);
+        FNamedAfter = FAddress;
+    }
 
     const bool reachable = ProbeHost(FAddress);
     // Setting the flag the device already holds changes nothing, and a hand-off costs the
@@ -209,6 +215,12 @@ void TSocketThread::ProcessCommand() {
 
     Response.clear();
     const bool fetched = HttpGet(FAddress + CurrentCommand, Response);
+    if (!fetched)
+        qCDebug(lcPoll, "%s %s not carried out: the fetch failed", qPrintable(FAddress),
+                qPrintable(CurrentCommand));
+    else if (CurrentCommand == StatusPath && Response.size() != TDeviceStatus::Size)
+        qCDebug(lcPoll, "%s status body of %lld bytes, not %d: not stored", qPrintable(FAddress),
+                static_cast<long long>(Response.size()), TDeviceStatus::Size);
     Sync([this, fetched](TDevice* device) {
         if (device)
             device->StoreResult(CurrentCommand, fetched, Response);

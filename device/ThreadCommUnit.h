@@ -66,4 +66,5 @@ private:
     QString CurrentCommand;
     QByteArray Response;
     QString FAddress;
+    QString FNamedAfter; // the address the thread's name shows
 };

@@ -33,6 +33,11 @@ bool TWorkQueue::event(QEvent* event) {
     return QObject::event(event);
 }
 
+TWorkQueue& UserInterfaceQueue() {
+    static TWorkQueue* const queue = new TWorkQueue;
+    return *queue;
+}
+
 void TWorkQueue::Drain() {
     // A bounded share per event, so that timers and input are never held up behind a long queue:
     // what remains comes with the next event, posted under the lock for the same reason as in Post.

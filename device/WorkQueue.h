@@ -32,3 +32,8 @@ private:
     std::mutex FMutex;
     std::deque<std::function<void()>> FWork;
 };
+
+// The queue through which workers (poll threads, the device search) hand work to the
+// user-interface thread: made by the first call, which must come from that thread, and never
+// destroyed, so that a late hand-off never meets a dead receiver.
+TWorkQueue& UserInterfaceQueue();

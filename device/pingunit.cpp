@@ -2,8 +2,10 @@
 
 #include "device/EchoSocket.h"
 #include "device/HostLookup.h"
+#include "device/Protocol.h"
 #include "device/SocketWait.h"
 #include "device/StopToken.h"
+#include "model/logging.h"
 
 #include <QtGlobal>
 
@@ -22,7 +24,7 @@
 namespace {
 using TClock = TSocketClock;
 
-constexpr auto ProbeTimeout = std::chrono::milliseconds(100);
+constexpr auto ProbeTimeout = std::chrono::milliseconds(ProbeTimeoutMs);
 
 std::atomic<TPingFunction> gPingFunction{nullptr};
 std::atomic<TPingMethod> gPingMethod{TPingMethod::Automatic};
@@ -120,8 +122,8 @@ bool Probe(std::uint32_t address, std::uint16_t port, TClock::time_point deadlin
     if (outcome != TEchoOutcome::NotPermitted)
         return outcome == TEchoOutcome::Reply;
     if (!gTcpFallbackLogged.exchange(true))
-        qWarning("ICMP echo is not permitted for this user; reachability is probed by a TCP "
-                 "connection to the amplifier's port instead");
+        qCWarning(lcProbe, "ICMP echo is not permitted for this user; reachability is probed by a TCP "
+                           "connection to the amplifier's port instead");
     return TcpProbe(address, port, deadline);
 }
 } // namespace
@@ -132,10 +134,21 @@ bool PingHost(const QString& address) {
     QString host;
     quint16 port = 80;
     std::uint32_t target = 0;
-    if (!SplitHostPort(address, host, port) || !ResolveIPv4(host, target))
+    if (!SplitHostPort(address, host, port)) {
+        qCDebug(lcProbe, "%s not probed: not a host with an optional port", qPrintable(address));
         return false;
+    }
+    if (!ResolveIPv4(host, target)) {
+        qCDebug(lcProbe, "%s not probed: no address for the host", qPrintable(address));
+        return false;
+    }
     // The limit starts once the address is known: a name's look-up has its own.
-    return Probe(target, port, TClock::now() + ProbeTimeout);
+    const bool answered = Probe(target, port, TClock::now() + ProbeTimeout);
+    if (!answered)
+        qCDebug(lcProbe, "%s %s", qPrintable(address),
+                StopToken::Requested() ? "probe abandoned: stop requested"
+                                       : "no answer to the probe within 100 ms");
+    return answered;
 }
 
 void SetPingFunction(TPingFunction function) {

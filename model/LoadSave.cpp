@@ -1,10 +1,12 @@
 #include "model/LoadSave.h"
 
 #include "device/DeviceUnit.h"
+#include "model/Constants.h"
 #include "model/Errors.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "model/Utils.h"
+#include "model/logging.h"
 #include "xml/Cp1252.h"
 #include "xml/LibXmlParser.h"
 
@@ -26,7 +28,6 @@ IFormBounds::~IFormBounds() = default;
 namespace {
 
 // Where the main window stands when no window supplies its bounds.
-const QRect kDefaultFormBounds(190, 105, 1475, 901);
 
 // The predefined entities of the markup characters, which the reader turns back, and a character
 // reference for the zero character, which would end the document where it stands (a name holds
@@ -232,9 +233,11 @@ void RemoveStaleTemporaries(const QString& fileName) {
 
 void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* bounds) {
     const QString cannotCreate = QStringLiteral("Cannot create file ") + fileName;
-    if (!IsSaveTarget(fileName))
+    if (!IsSaveTarget(fileName)) {
+        qCDebug(lcProject, "%s not saved: not a regular file, or a loop of links", qPrintable(fileName));
         throw EFileError(cannotCreate);
-    const QRect form = bounds ? bounds->FormBounds() : kDefaultFormBounds;
+    }
+    const QRect form = bounds ? bounds->FormBounds() : DefaultFormBounds;
     const QByteArray bytes = UnicodeToCp1252(ProjectText(registry, form), '?');
     // The previous file is replaced only once the new text is completely on disk. Unbuffered:
     // a short write must show here, since commit() does not notice one in its final flush and
@@ -243,8 +246,10 @@ void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* 
     QSaveFile file(fileName);
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
-        !file.commit())
+        !file.commit()) {
+        qCDebug(lcProject, "%s not saved: %s", qPrintable(fileName), qPrintable(file.errorString()));
         throw EFileError(cannotCreate);
+    }
     RemoveStaleTemporaries(fileName);
 }
 
@@ -253,8 +258,11 @@ void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds
     // A missing file starts an empty project; one that exists but cannot be read must not, or
     // the next Save would write the empty project over it.
     if (!reader.Open(fileName)) {
-        if (IsMissing(fileName))
+        if (IsMissing(fileName)) {
+            qCDebug(lcProject, "%s does not exist: an empty project", qPrintable(fileName));
             return;
+        }
+        qCDebug(lcProject, "%s not loaded: it exists but cannot be read", qPrintable(fileName));
         throw EFileError(QStringLiteral("Cannot open file ") + fileName);
     }
     reader.Start();
@@ -276,6 +284,8 @@ void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds
             LoadFormBounds(reader, bounds);
         }
     }
-    if (!complete)
+    if (!complete) {
+        qCDebug(lcProject, "%s not loaded whole: no closed Groups element", qPrintable(fileName));
         throw EFileError(fileName + QStringLiteral(" is damaged: it ends before </Groups>"));
+    }
 }

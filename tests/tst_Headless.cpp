@@ -1,7 +1,8 @@
-// fadelink-headless run as a program against simulated amplifiers on 127.0.13.x:80.
+// fadelink-headless run as a program against simulated amplifiers on 127.0.13.x:80 (.100-.149:
+// the search).
 #include "model/LoadSave.h"
+#include "support/AmpRackFixture.h"
 #include "support/ModelFixture.h"
-#include "tools/ampsim/AmpRack.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -70,6 +71,16 @@ struct TOpenGate {
 };
 
 enum class TChild { AsIs, ReaderGone, FileSizeLimit, SingleTaskUser };
+
+// In the child, before the program: a user of its own, so that no other process counts against
+// the single task it is allowed. Async-signal-safe.
+void BecomeSingleTaskUser() {
+    const uid_t user = 61913;
+    const rlimit one{1, 1};
+    if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0 ||
+        ::setrlimit(RLIMIT_NPROC, &one) != 0)
+        ::_exit(99);
+}
 } // namespace
 Q_DECLARE_METATYPE(TChild)
 
@@ -86,6 +97,8 @@ private slots:
     void quitSignalsEndInAnOrderlySave();
     void hostileSurroundings_data();
     void hostileSurroundings();
+    void searchPrintsOneLinePerAmplifier_data();
+    void searchPrintsOneLinePerAmplifier();
 };
 
 void TestHeadless::runsAProjectAndSavesItUnchanged() {
@@ -334,14 +347,7 @@ void TestHeadless::hostileSurroundings() {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // its check at exit needs a thread
         run.Process.setProcessEnvironment(environment);
-        inChild = [] {
-            // A user of its own, so that no other process counts against its single task.
-            const uid_t user = 61913;
-            const rlimit one{1, 1};
-            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0 ||
-                ::setrlimit(RLIMIT_NPROC, &one) != 0)
-                ::_exit(99);
-        };
+        inChild = BecomeSingleTaskUser;
     }
     run.Start("2", inChild);
     const bool ended = run.Finish(status);
@@ -354,6 +360,56 @@ void TestHeadless::hostileSurroundings() {
         QVERIFY2(c == QLatin1Char('\n') || c.category() != QChar::Other_Control, qPrintable(run.Out));
     if (status == 0)
         QCOMPARE(ReadAll(run.Saved), ReadAll(run.Project));
+}
+
+// --search: one line per amplifier on standard output, the end on standard error; a range it
+// refuses is a usage error, a thread it cannot have a failure.
+void TestHeadless::searchPrintsOneLinePerAmplifier_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("singleTask");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out"); // exactly
+    QTest::addColumn<QString>("err"); // contained
+
+    const QString first = "127.0.13.101 XKV-30 [STAGE] [AMP01]\n";
+    const QString second = "127.0.13.103 XKV-20 [SIDE ] [\\x1b[2J]\n";
+    QTest::newRow("amplifiers among silent addresses")
+        << QStringList{"--search", "127.0.13.100-127.0.13.104"} << false << 0 << first + second
+        << "Search finished: 2 amplifiers found";
+    QTest::newRow("last below first") << QStringList{"--search", "127.0.13.104-100"} << false << 2 << ""
+                                      << "may not be below the first";
+    QTest::newRow("with a project") << QStringList{"a.pac", "--search", "127.0.13.100-101"} << false << 2
+                                    << ""
+                                    << "--search takes no project file";
+    QTest::newRow("search thread refused, for real")
+        << QStringList{"--search", "127.0.13.100-101"} << true << 1 << ""
+        << "The search could not start: the system refused a new thread (Resource temporarily unavailable)";
+}
+
+void TestHeadless::searchPrintsOneLinePerAmplifier() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, singleTask);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const auto rack = StartRack(QStringLiteral("127.0.13."),
+                                {{101, "KV-30", "STAGE", "AMP01"}, {103, "KV-20", "SIDE ", "\x1b[2J"}});
+    QProcess run;
+    if (singleTask) {
+        if (::geteuid() != 0)
+            QSKIP("needs root to run the program as another user");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS", "detect_leaks=0"); // its check at exit needs a thread
+        run.setProcessEnvironment(environment);
+        run.setChildProcessModifier(BecomeSingleTaskUser);
+    }
+    run.start(kProgram, arguments);
+    QVERIFY(run.waitForFinished(30000));
+    const QString stdErr = QString::fromUtf8(run.readAllStandardError());
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.exitCode(), status);
+    QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()), out);
+    QVERIFY2(stdErr.contains(err), qPrintable(stdErr));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

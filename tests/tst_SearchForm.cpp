@@ -3,8 +3,8 @@
 // Simulated amplifiers listen on 127.0.14.x only.
 #include "device/DeviceStatus.h"
 #include "model/FindIPUnit.h"
+#include "support/AmpRackFixture.h"
 #include "support/ModelFixture.h"
-#include "tools/ampsim/AmpRack.h"
 #include "ui/SearchFormUnit.h"
 
 #include <QElapsedTimer>
@@ -22,43 +22,8 @@
 namespace {
 const QString kBlock = QStringLiteral("127.0.14.");
 
-struct TAmp {
-    int Host;
-    QByteArray Model = "KV-30";
-    QByteArray Group = "STAGE";
-    QByteArray Name = "AMP01";
-    int BodySize = -1;
-    std::array<std::uint8_t, 6> Settings{{151, 151, 191, 191, 100, 100}};
-    bool MuteA = false;
-};
-
-// Starts one simulated amplifier per entry on 127.0.14.<Host>:80.
 std::unique_ptr<TAmpRack> StartRack(const QList<TAmp>& amps) {
-    auto rack = std::make_unique<TAmpRack>();
-    for (const TAmp& amp : amps) {
-        TAmpConfig config = TAmpConfig::At(kBlock + QString::number(amp.Host));
-        config.State.Model = amp.Model;
-        config.State.GroupName = amp.Group;
-        config.State.DeviceName = amp.Name;
-        config.State.Settings = amp.Settings;
-        config.State.MuteA = amp.MuteA;
-        config.TimeScale = 0;
-        TAmpSim& sim = rack->Add(config);
-        TAmpFaults faults;
-        faults.StatusBodySize = amp.BodySize;
-        sim.SetFaults(faults);
-    }
-    if (!rack->Start())
-        qFatal("the simulated amplifiers did not start: %s", qPrintable(rack->ErrorString()));
-    return rack;
-}
-
-// How many requests each amplifier of the rack received, in rack order.
-QList<int> RequestCounts(const TAmpRack& rack) {
-    QList<int> counts;
-    for (int i = 0; i < rack.Count(); ++i)
-        counts << rack.Amp(i).RequestCount();
-    return counts;
+    return StartRack(kBlock, amps);
 }
 
 QStringList Rows(const QListWidget* list) {
@@ -82,6 +47,11 @@ struct TSearchFixture : TModelFixture {
     ~TSearchFixture() { SetCurrentRegistry(nullptr); }
     TSearchForm Form;
 };
+
+// The search runs on its own thread: waits until the window shows its end.
+bool SearchEnds(const TSearchForm& form) {
+    return QTest::qWaitFor([&form] { return !form.Searching(); }, 20000);
+}
 
 bool IsRed(QLineEdit* field) {
     const QImage image = field->grab().toImage();
@@ -217,6 +187,7 @@ void TestSearchForm::searchListsKnownAmplifiersInTheirList() {
     f.Form.show();
     SetRange(f.Form, 1, 7); // .7 answers the probe but serves nothing
     QTest::mouseClick(f.Form.Button1, Qt::LeftButton);
+    QVERIFY(SearchEnds(f.Form));
 
     QCOMPARE(Rows(f.Form.ListBox1), QStringList{"127.0.14.2 XKV-40 [FOH  ] [AMP02]"});
     QCOMPARE(Rows(f.Form.CheckListBox1),
@@ -250,6 +221,7 @@ void TestSearchForm::searchProbesExactlyTheRange() {
     f.Form.CheckListBox1->addItem(QStringLiteral("left from before"));
     SetRange(f.Form, first, last);
     QTest::mouseClick(f.Form.Button1, Qt::LeftButton);
+    QVERIFY(SearchEnds(f.Form));
     QCOMPARE(RequestCounts(*rack), requests);
     QCOMPARE(f.Form.ListBox1->count(), 0);
     QCOMPARE(f.Form.CheckListBox1->count(), std::count(requests.begin(), requests.end(), 1));
@@ -312,6 +284,7 @@ void TestSearchForm::addingTickedRowsCreatesGroupsAndDevices() {
     QVERIFY(QTest::qWaitForWindowActive(&f.Form));
     SetRange(f.Form, 1, 3);
     QTest::mouseClick(f.Form.Button1, Qt::LeftButton);
+    QVERIFY(SearchEnds(f.Form));
     QCOMPARE(f.Form.CheckListBox1->count(), 3);
 
     // Tick the first two rows with the keyboard, leave the third.
@@ -363,6 +336,7 @@ void TestSearchForm::silentAmplifierNeverFreezesTheWindow() {
     QElapsedTimer timer;
     timer.start();
     f.Form.Button1->click();
+    QVERIFY(SearchEnds(f.Form));
     QVERIFY2(timer.elapsed() < 5000, "closing the window abandons the request under way");
     QVERIFY(ticks >= 5);
     QCOMPARE(rack->Amp(0).RequestCount(), 1);
@@ -374,6 +348,7 @@ void TestSearchForm::addingTwiceMakesOneDevice() {
     TSearchFixture f;
     SetRange(f.Form, 21, 21);
     f.Form.Button1->click();
+    QVERIFY(SearchEnds(f.Form));
     QCOMPARE(f.Form.CheckListBox1->count(), 1);
     f.Form.CheckListBox1->item(0)->setCheckState(Qt::Checked);
     QListWidgetItem* again = f.Form.CheckListBox1->item(0)->clone();
@@ -396,36 +371,40 @@ void TestSearchForm::interruptedSearchStopsAtTheCurrentAddress_data() {
 void TestSearchForm::interruptedSearchStopsAtTheCurrentAddress() {
     QFETCH(bool, destroy);
     const auto rack = StartRack({{1}, {2}, {3}});
+    TAmpFaults silent;
+    silent.NeverAnswer = true; // holds the search at the first address until it is interrupted
+    rack->Amp(0).SetFaults(silent);
     TModelFixture model;
     SetCurrentRegistry(model.Registry.get());
     auto form = std::make_unique<TSearchForm>();
     const QPointer<TSearchForm> alive = form.get();
     form->show();
     SetRange(*form, 1, 3);
-    bool buttonsDisabled = false;
-    QTimer::singleShot(0, [&] {
-        buttonsDisabled = form->Searching() && !form->Button1->isEnabled() && !form->Button2->isEnabled();
-        if (destroy)
-            form.reset();
-        else
-            form->close();
-    });
     form->Button1->click();
+    QVERIFY(form->Searching() && !form->Button1->isEnabled() && !form->Button2->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(rack->Amp(0).RequestCount(), 1, 10000);
+    QTRY_COMPARE(form->StatusBar1->currentMessage(), QStringLiteral("Searching: 127.0.14.1"));
+    if (destroy)
+        form.reset();
+    else
+        form->close();
 
-    QVERIFY(buttonsDisabled);
-    // The address under way is abandoned (it may or may not have been asked yet); no later one is.
-    const QList<int> counts = RequestCounts(*rack);
-    QVERIFY(counts[0] <= 1);
-    QCOMPARE(counts.mid(1), (QList<int>{0, 0}));
+    // The address under way is abandoned; no later one is asked.
     QCOMPARE(alive.isNull(), destroy);
+    if (!destroy)
+        QVERIFY(SearchEnds(*form));
+    QCOMPARE(RequestCounts(*rack), (QList<int>{1, 0, 0}));
     if (destroy)
         return;
     QVERIFY(form->isHidden() && form->Button1->isEnabled() && form->Button2->isEnabled());
-    QVERIFY(Rows(form->CheckListBox1).size() <= 1);
+    QCOMPARE(form->StatusBar1->currentMessage(), QStringLiteral("Search stopped: 0 amplifiers found"));
+    QCOMPARE(form->CheckListBox1->count(), 0);
     // Opened again, it searches the whole range.
+    rack->Amp(0).SetFaults(TAmpFaults());
     form->show();
     form->Button1->click();
-    QCOMPARE(RequestCounts(*rack), (QList<int>{counts[0] + 1, 1, 1}));
+    QVERIFY(SearchEnds(*form));
+    QCOMPARE(RequestCounts(*rack), (QList<int>{2, 1, 1}));
     QCOMPARE(Rows(form->CheckListBox1).size(), 3);
 }
 
@@ -441,6 +420,7 @@ void TestSearchForm::screenshot() {
     QVERIFY(QTest::qWaitForWindowExposed(&f.Form));
     SetRange(f.Form, 1, 6);
     QTest::mouseClick(f.Form.Button1, Qt::LeftButton);
+    QVERIFY(SearchEnds(f.Form));
     QVERIFY(f.Form.CheckListBox1->count() > 0);
     f.Form.CheckListBox1->item(0)->setCheckState(Qt::Checked);
     QVERIFY(f.Form.grab().save(dir + QStringLiteral("/search.png")));

@@ -1,5 +1,7 @@
 #include "ui/AboutBox.h"
 
+#include "model/Constants.h"
+
 #include <QFont>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -38,7 +40,7 @@ TAboutBoxForm::TAboutBoxForm(QWidget* parent) : QDialog(parent) {
 
 QStringList TAboutBoxForm::AboutLines() {
     return {
-        QStringLiteral("Version: 4.0"),
+        QStringLiteral("Version: ") + FadelinkVersion,
         QStringLiteral("Date: 10.10.2010"),
         QStringLiteral("Copyright (c) 2006-2010 ZYL Controls Ltd."),
         QStringLiteral("Unit 4, Example Park"),

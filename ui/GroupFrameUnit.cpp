@@ -421,8 +421,12 @@ void TGroupFrame::UpdateLimiterWarnings() {
     }
     const double a = POT_Limiter_A->Value();
     const double b = POT_Limiter_B->Value();
-    KV20_Warning->setVisible(kv20 && (a > 100 || b > 100));
-    KV30_Warning->setVisible(kv30 && (a > 155 || b > 155));
+    const auto aboveMaximum = [a, b](const QByteArray& model) {
+        const TModelLimits* limits = FindModelLimits(model);
+        return limits && (a > limits->LimiterMax || b > limits->LimiterMax);
+    };
+    KV20_Warning->setVisible(kv20 && aboveMaximum("KV-20"));
+    KV30_Warning->setVisible(kv30 && aboveMaximum("KV-30"));
 }
 
 void TGroupFrame::Timer1Timer() {

@@ -1,10 +1,6 @@
 #include "ui/SearchFormUnit.h"
 
-#include "device/DeviceStatus.h"
 #include "device/DeviceUnit.h"
-#include "device/HttpGet.h"
-#include "device/StopToken.h"
-#include "device/pingunit.h"
 #include "model/Errors.h"
 #include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
@@ -12,7 +8,6 @@
 #include "model/Utils.h"
 #include "ui/Forms.h"
 
-#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -21,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -29,16 +23,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <functional>
-#include <memory>
-#include <optional>
-#include <thread>
 
 namespace {
 constexpr int kRowHeight = 15;
-const QString kStatusPath = QStringLiteral("/zyl.zyl");
 
 // The widest line a search can list; it sizes the lists.
 const QString kSampleRow = QStringLiteral("255.255.255.255 XKV-40 [XXXXX] [XXXXX]");
@@ -75,16 +63,6 @@ QFont FixedPitchFont() {
     return font;
 }
 
-// A level as the amplifier reports it: code 0 is -95.5 dB, 0.5 dB a step.
-double ReportedLevel(std::uint8_t code) {
-    return code / 2.0 + TDevice::MinLevel;
-}
-
-QString FinishedText(bool stopped, int found) {
-    return (stopped ? QStringLiteral("Search stopped: ") : QStringLiteral("Search finished: ")) +
-           QString::number(found) +
-           (found == 1 ? QStringLiteral(" amplifier found") : QStringLiteral(" amplifiers found"));
-}
 } // namespace
 
 bool IsAddressNumber(const QString& text) {
@@ -96,37 +74,7 @@ bool IsAddressNumber(const QString& text) {
     }
 }
 
-QStringList SearchAddresses(const std::array<int, 3>& prefix, int first, int last) {
-    QStringList addresses;
-    const QString head = QStringLiteral("%1.%2.%3.").arg(prefix[0]).arg(prefix[1]).arg(prefix[2]);
-    for (int n = first; n <= last; ++n)
-        addresses.append(head + QString::number(n));
-    return addresses;
-}
-
-QString SearchResultLine(const QString& address, const TDeviceStatus& status) {
-    return address + QStringLiteral(" X") + status.PD_Model.Text() + QStringLiteral(" [") +
-           status.PD_GroupName.Text() + QStringLiteral("] [") + status.PD_DeviceName.Text() +
-           QStringLiteral("]");
-}
-
-TSearchResult SearchResultOf(const QString& address, const TDeviceStatus& status) {
-    TSearchResult found;
-    found.IPAddress = address;
-    found.GroupCode = status.PD_GroupName.Text();
-    found.DeviceName = status.PD_DeviceName.Text();
-    found.Volume_A = ReportedLevel(status.PD_CHA_Volume);
-    found.Volume_B = ReportedLevel(status.PD_CHB_Volume);
-    found.Sensitivity_A = ReportedLevel(status.PD_CHA_Sensitivity);
-    found.Sensitivity_B = ReportedLevel(status.PD_CHB_Sensitivity);
-    found.Limiter_A = status.PD_CHA_Limiter;
-    found.Limiter_B = status.PD_CHB_Limiter;
-    found.Mute_A = status.PD_CHA_Mute_Off == 0;
-    found.Mute_B = status.PD_CHB_Mute_Off == 0;
-    return found;
-}
-
-TDevice* AddFoundAmplifier(TGroups& registry, const TSearchResult& found) {
+TDevice* AddFoundAmplifier(TGroups& registry, const TFoundDevice& found) {
     TGroup* group = registry.FindGroup(found.GroupCode);
     if (!group) {
         const QString code = WithoutTrailingBlanks(found.GroupCode);
@@ -144,9 +92,15 @@ TDevice* AddFoundAmplifier(TGroups& registry, const TSearchResult& found) {
                        found.Mute_A, found.Mute_B);
 }
 
-TSearchForm::TSearchForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
+TSearchForm::TSearchForm(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), FSearch(std::make_unique<TDeviceSearch>()) {
     setWindowTitle(QStringLiteral("Device Search"));
     BuildLayout();
+    connect(FSearch.get(), &TDeviceSearch::Probing, this, [this](const QString& address) {
+        StatusBar1->showMessage(QStringLiteral("Searching: ") + address);
+    });
+    connect(FSearch.get(), &TDeviceSearch::Found, this, &TSearchForm::ShowFound);
+    connect(FSearch.get(), &TDeviceSearch::Finished, this, &TSearchForm::SearchFinished);
     resize(352, 478);
     ListBox1->clear();
     CheckListBox1->clear();
@@ -269,7 +223,7 @@ void TSearchForm::showEvent(QShowEvent* event) {
 void TSearchForm::hideEvent(QHideEvent* event) {
     // Being minimised is not being closed; only a real close or hide ends a running search.
     if (!event->spontaneous() && FSearching)
-        FStopRequested = true;
+        FSearch->Stop();
     QWidget::hideEvent(event);
 }
 
@@ -339,90 +293,30 @@ void TSearchForm::Search() {
         return;
     }
 
-    const QStringList addresses = SearchAddresses(prefix, first, last);
-    QPointer<TSearchForm> self(this);
+    FSearch->Start(SearchAddresses(prefix, first, last));
     SetSearching(true);
-    int found = 0;
-    bool stopped = false;
-    for (const QString& address : addresses) {
-        if (ProbeAddress(address))
-            ++found;
-        QCoreApplication::processEvents();
-        if (!self)
-            return; // the window was destroyed by an event: touch nothing of it
-        if (FStopRequested) {
-            stopped = true;
-            break;
-        }
-    }
-    StatusBar1->showMessage(FinishedText(stopped, found));
-    SetSearching(false);
 }
 
 void TSearchForm::SetSearching(bool on) {
     FSearching = on;
-    FStopRequested = false;
     Button1->setEnabled(!on);
     Button2->setEnabled(!on);
 }
 
-namespace {
-// The probe and the status request of one address. They run on a helper thread while the window
-// keeps processing its events, so that an amplifier slow to answer never freezes the program, and
-// `stop` abandons them within about 100 ms.
-struct TStatusFetch {
-    std::atomic<bool> Stop{false};
-    std::atomic<bool> Done{false};
-    bool Fetched = false;
-    QByteArray Body;
-};
-
-// Returns the fetched body, or nothing when the address did not answer, did not deliver, or
-// `keepGoing` turned false while waiting.
-std::optional<QByteArray> FetchStatus(const QString& address, const std::function<bool()>& keepGoing) {
-    auto fetch = std::make_shared<TStatusFetch>();
-    std::thread worker([fetch, address] {
-        StopToken::SetCurrent(&fetch->Stop);
-        if (PingHost(address) && !fetch->Stop.load())
-            fetch->Fetched = HttpGet(address + kStatusPath, fetch->Body);
-        StopToken::SetCurrent(nullptr);
-        fetch->Done.store(true);
-    });
-    while (!fetch->Done.load()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (!keepGoing())
-            fetch->Stop.store(true);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    worker.join();
-    if (fetch->Stop.load() || !fetch->Fetched)
-        return std::nullopt;
-    return fetch->Body;
-}
-} // namespace
-
-bool TSearchForm::ProbeAddress(const QString& address) {
-    StatusBar1->showMessage(QStringLiteral("Searching: ") + address);
-    StatusBar1->repaint();
-    QPointer<TSearchForm> self(this);
-    const std::optional<QByteArray> body = FetchStatus(address, [&] { return self && !FStopRequested; });
-    if (!self || !body)
-        return false;
-    TDeviceStatus status = TDeviceStatus::Initial();
-    if (!TDeviceStatus::FromBody(*body, status))
-        return false;
-    if (!FindModelLimits(status.PD_Model.Bytes()))
-        return false;
-    const QString line = SearchResultLine(address, status);
-    if (IPAddressInUse(address)) {
-        ListBox1->addItem(line);
+void TSearchForm::ShowFound(const TFoundDevice& found) {
+    if (IPAddressInUse(found.IPAddress)) {
+        ListBox1->addItem(found.Line());
     } else {
-        auto* row = new QListWidgetItem(line, CheckListBox1);
+        auto* row = new QListWidgetItem(found.Line(), CheckListBox1);
         row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         row->setCheckState(Qt::Unchecked);
-        row->setData(Qt::UserRole, QVariant::fromValue(SearchResultOf(address, status)));
+        row->setData(Qt::UserRole, QVariant::fromValue(found));
     }
-    return true;
+}
+
+void TSearchForm::SearchFinished(int found, bool stopped) {
+    StatusBar1->showMessage(SearchEndText(found, stopped));
+    SetSearching(false);
 }
 
 void TSearchForm::AddSelected() {
@@ -432,9 +326,9 @@ void TSearchForm::AddSelected() {
         for (int i = 0; i < CheckListBox1->count(); ++i) {
             const QListWidgetItem* row = CheckListBox1->item(i);
             const QVariant data = row->data(Qt::UserRole);
-            if (row->checkState() != Qt::Checked || !data.canConvert<TSearchResult>())
+            if (row->checkState() != Qt::Checked || !data.canConvert<TFoundDevice>())
                 continue;
-            const TSearchResult found = data.value<TSearchResult>();
+            const TFoundDevice found = data.value<TFoundDevice>();
             // Added since the search (by hand, or by an earlier add): one device per address.
             if (IPAddressInUse(found.IPAddress))
                 continue;

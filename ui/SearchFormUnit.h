@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QMetaType>
+#include "device/DeviceSearch.h"
+
 #include <QString>
-#include <QStringList>
 #include <QWidget>
 
-#include <array>
+#include <memory>
 
 class QEvent;
 class QHideEvent;
@@ -17,53 +17,26 @@ class QShowEvent;
 class QStatusBar;
 class TDevice;
 class TGroups;
-struct TDeviceStatus;
 
 // A text that converts to an integer from 0 to 255 inclusive.
 bool IsAddressNumber(const QString& text);
-
-// The addresses a search walks: prefix[0].prefix[1].prefix[2].n for n from first to last,
-// ascending; none when last < first.
-QStringList SearchAddresses(const std::array<int, 3>& prefix, int first, int last);
-
-// The line listed for an amplifier found at `address`:
-// "address X<model> [<group code>] [<device name>]".
-QString SearchResultLine(const QString& address, const TDeviceStatus& status);
-
-// What the search keeps of an amplifier it found, beside the line it shows: where it is, what
-// it calls itself and what it plays (levels in dB and volts as it reports them, and its mutes).
-struct TSearchResult {
-    QString IPAddress;
-    QString GroupCode; // as reported, blanks included
-    QString DeviceName;
-    double Volume_A = 0;
-    double Volume_B = 0;
-    double Sensitivity_A = 0;
-    double Sensitivity_B = 0;
-    double Limiter_A = 0;
-    double Limiter_B = 0;
-    bool Mute_A = false;
-    bool Mute_B = false;
-};
-TSearchResult SearchResultOf(const QString& address, const TDeviceStatus& status);
 
 // Adds a found amplifier to the registry: to the group whose short name matches its group code
 // (case and trailing blanks aside), else to a new group named after the code (without its
 // padding) that takes the amplifier's own levels, less the global volume. The device keeps the
 // amplifier's mutes. So adding a playing amplifier does not change what it plays, as far as the
 // project's ranges reach. Returns the new device.
-TDevice* AddFoundAmplifier(TGroups& registry, const TSearchResult& found);
-Q_DECLARE_METATYPE(TSearchResult)
+TDevice* AddFoundAmplifier(TGroups& registry, const TFoundDevice& found);
 
 // The device search window: walks an IPv4 address range, asks every answering address for its
 // status block and lists the amplifiers it recognises, split into those already in the project
 // and new ones; ticked new ones are added to the device tree in the group they report.
 //
-// Each row of "New devices" carries its TSearchResult as item data (role Qt::UserRole); adding
-// reads that, never the shown line. The search runs on the user-interface thread and lets the
-// window process its events between two addresses. While it runs, "Search" and "Add selected to device tree"
-// are disabled; closing (hiding) the window stops it after the address being probed, and destroying the
-// window during it is safe.
+// Each row of "New devices" carries its TFoundDevice as item data (role Qt::UserRole); adding
+// reads that, never the shown line. The walk itself is a TDeviceSearch on a thread of its own;
+// the window shows what it reports as it comes. While it runs, "Search" and "Add selected to
+// device tree" are disabled; closing (hiding) the window stops it, abandoning the address under
+// way, and destroying the window during it is safe.
 class TSearchForm : public QWidget {
 public:
     explicit TSearchForm(QWidget* parent = nullptr);
@@ -87,7 +60,8 @@ public:
     QPushButton* Button2;
     QStatusBar* StatusBar1;
 
-    // The search of "Search"; raises EConvertError when an address field holds no integer.
+    // The search of "Search": starts the walk and returns. Raises EConvertError when an address
+    // field holds no integer, EFadelinkError when the system refuses the search its thread.
     void Search();
     // "Add selected to device tree".
     void AddSelected();
@@ -107,12 +81,13 @@ private:
 
     void BuildLayout();
     void RefreshEndAddress();
-    // Probes one address and lists what answers; true when an amplifier was listed.
-    bool ProbeAddress(const QString& address);
+    // Lists an amplifier the walk found.
+    void ShowFound(const TFoundDevice& found);
+    void SearchFinished(int found, bool stopped);
     void SetSearching(bool on);
     QList<QLineEdit*> AddressFields() const;
 
+    std::unique_ptr<TDeviceSearch> FSearch; // destroyed before the widgets it reports to
     bool FSearching = false;
-    bool FStopRequested = false;
     bool FPlaced = false;
 };

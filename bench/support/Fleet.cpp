@@ -2,17 +2,14 @@
 
 #include "bench/support/ProcStats.h"
 #include "device/DeviceUnit.h"
+#include "device/Protocol.h"
 #include "device/ThreadCommUnit.h"
+#include "model/Constants.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "tools/ampsim/AmpOptions.h"
 
 #include <algorithm>
-
-namespace {
-constexpr int kTickMs = 100;
-const QString kStatus = QStringLiteral("/zyl.zyl");
-} // namespace
 
 TFleet::TFleet(const QStringList& addresses, const QString& group, const QString& name, double volume)
     : FRegistry(std::make_unique<TGroups>()) {
@@ -29,7 +26,7 @@ TFleet::TFleet(const QStringList& addresses, const QString& group, const QString
     }
     FLastStatus.assign(FDevices.size(), 0);
     // The main window's tick: a coarse timer, as there.
-    FTimer.setInterval(kTickMs);
+    FTimer.setInterval(ReconcileTickMs);
     connect(&FTimer, &QTimer::timeout, this, &TFleet::Tick);
     FTimer.start();
 }
@@ -61,7 +58,7 @@ bool TFleet::Settled() const {
     return std::all_of(FDevices.begin(), FDevices.end(), [](const TDevice* device) {
         const QStringList& queue = device->Commands();
         return device->StatusCount() > 0 && !device->Offline() &&
-               std::all_of(queue.begin(), queue.end(), [](const QString& c) { return c == kStatus; });
+               std::all_of(queue.begin(), queue.end(), [](const QString& c) { return c == StatusPath; });
     });
 }
 
