@@ -230,7 +230,7 @@ void TestPollThread::wrongSizeStatusAnswersLeaveStatusUnchanged() {
     TLiveModel live;
     TDevice* d = new TDevice(live.Registry->FindOrAddGroup("G", "G"), "127.0.12.5", "A", "A");
     QTRY_VERIFY_WITH_TIMEOUT(d->StatusCount() > 0 && d->DeviceState() == 1, kWaitMs);
-    const QByteArray held = d->Status.ToBody();
+    const QByteArray held = d->Status().ToBody();
     const quint64 count = d->StatusCount();
     for (int size : {3156, 3158, 200}) {
         TAmpFaults faults;

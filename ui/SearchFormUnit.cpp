@@ -401,6 +401,10 @@ std::optional<QByteArray> FetchStatus(const QString& address, const std::functio
 }
 } // namespace
 
+void TSearchForm::SetRegistry(TGroups* registry) {
+    FRegistry = registry;
+}
+
 bool TSearchForm::ProbeAddress(const QString& address) {
     StatusBar1->showMessage(QStringLiteral("Searching: ") + address);
     StatusBar1->repaint();
@@ -414,7 +418,7 @@ bool TSearchForm::ProbeAddress(const QString& address) {
     if (!FindModelLimits(status.PD_Model.Bytes()))
         return false;
     const QString line = SearchResultLine(address, status);
-    if (IPAddressInUse(address)) {
+    if (FRegistry && IPAddressInUse(*FRegistry, address)) {
         ListBox1->addItem(line);
     } else {
         auto* row = new QListWidgetItem(line, CheckListBox1);
@@ -428,7 +432,7 @@ bool TSearchForm::ProbeAddress(const QString& address) {
 void TSearchForm::AddSelected() {
     if (FSearching)
         return;
-    if (TGroups* registry = CurrentRegistry()) {
+    if (TGroups* registry = FRegistry) {
         for (int i = 0; i < CheckListBox1->count(); ++i) {
             const QListWidgetItem* row = CheckListBox1->item(i);
             const QVariant data = row->data(Qt::UserRole);
@@ -436,7 +440,7 @@ void TSearchForm::AddSelected() {
                 continue;
             const TSearchResult found = data.value<TSearchResult>();
             // Added since the search (by hand, or by an earlier add): one device per address.
-            if (IPAddressInUse(found.IPAddress))
+            if (IPAddressInUse(*registry, found.IPAddress))
                 continue;
             AddFoundAmplifier(*registry, found);
         }

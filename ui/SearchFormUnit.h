@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaType>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -87,6 +88,9 @@ public:
     QPushButton* Button2;
     QStatusBar* StatusBar1;
 
+    // The registry that found amplifiers are compared with and added to; none at first.
+    void SetRegistry(TGroups* registry);
+
     // The search of "Search"; raises EConvertError when an address field holds no integer.
     void Search();
     // "Add selected to device tree".
@@ -115,4 +119,5 @@ private:
     bool FSearching = false;
     bool FStopRequested = false;
     bool FPlaced = false;
+    QPointer<TGroups> FRegistry;
 };

@@ -2,21 +2,21 @@
 
 #include "bench/support/ProcStats.h"
 #include "device/DeviceUnit.h"
-#include "device/ThreadCommUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "tools/ampsim/AmpOptions.h"
 
+#include <QEvent>
+#include <QTimer>
+
 #include <algorithm>
 
 namespace {
-constexpr int kTickMs = 100;
 const QString kStatus = QStringLiteral("/zyl.zyl");
 } // namespace
 
-TFleet::TFleet(const QStringList& addresses, const QString& group, const QString& name, double volume)
-    : FRegistry(std::make_unique<TGroups>()) {
-    FGroup = FRegistry->FindOrAddGroup(QStringLiteral("Fleet"), group);
+TFleet::TFleet(const QStringList& addresses, const QString& group, const QString& name, double volume) {
+    FGroup = FSession.Registry()->FindOrAddGroup(QStringLiteral("Fleet"), group);
     FGroup->SetVolume_A(volume);
     FGroup->SetVolume_B(volume);
     FDevices.reserve(size_t(addresses.size()));
@@ -28,22 +28,27 @@ TFleet::TFleet(const QStringList& addresses, const QString& group, const QString
         FDevices.push_back(device);
     }
     FLastStatus.assign(FDevices.size(), 0);
+    if (QObject* tick = FSession.findChild<QTimer*>(QStringLiteral("ReconciliationTick")))
+        tick->installEventFilter(this);
+    connect(&FSession, &TSession::Ticked, this, &TFleet::Ticked);
     // The main window's tick: a coarse timer, as there.
-    FTimer.setInterval(kTickMs);
-    connect(&FTimer, &QTimer::timeout, this, &TFleet::Tick);
-    FTimer.start();
+    FSession.Start();
 }
 
 TFleet::~TFleet() {
     Close(5000);
 }
 
-void TFleet::Tick() {
-    const std::int64_t start = ProcStats::NowNs();
-    FRegistry->ReconcileAll();
-    if (!FRecording)
+bool TFleet::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Timer)
+        FTickStart = ProcStats::NowNs();
+    return QObject::eventFilter(watched, event);
+}
+
+void TFleet::Ticked() {
+    if (!FRecording || FTickStart == 0)
         return;
-    const std::int64_t spent = ProcStats::NowNs() - start;
+    const std::int64_t spent = ProcStats::NowNs() - FTickStart;
     ++FTicks;
     FTickNs += spent;
     FLongestTickNs = std::max(FLongestTickNs, spent);
@@ -95,13 +100,12 @@ int TFleet::QueuedCommands() const {
 }
 
 std::int64_t TFleet::Close(int timeoutMs) {
-    if (!FRegistry)
+    if (!FSession.Registry())
         return 0;
-    FTimer.stop();
+    FSession.Stop();
     const std::int64_t start = ProcStats::NowNs();
     FDevices.clear();
     FGroup = nullptr;
-    FRegistry.reset();
-    const bool ended = TSocketThread::WaitForAllThreads(timeoutMs);
+    const bool ended = FSession.Shutdown(timeoutMs);
     return ended ? ProcStats::NowNs() - start : -1;
 }
