@@ -7,6 +7,7 @@
 #include "device/pingunit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
+#include "model/Session.h"
 #include "tools/ampsim/AmpRack.h"
 
 #include <QElapsedTimer>
@@ -128,12 +129,12 @@ private:
 };
 
 // A rack of three amplifiers, each with its device: the first is the one the tests make faulty,
-// in a group of its own; the other two are the healthy neighbours. The registry is reconciled
-// every 100 ms as the main window does.
+// in a group of its own; the other two are the healthy neighbours. The session reconciles its
+// registry every 100 ms, as under the main window.
 struct TRackFixture {
     TAmpRack Rack; // declared first: its amplifiers outlive the poll threads talking to them
-    std::unique_ptr<TGroups> Registry;
-    QTimer Tick;
+    TSession Session;
+    TGroups* Registry = nullptr;
     TGroup* FaultyGroup = nullptr;
     TDevice* Subject = nullptr;
     std::vector<TDevice*> Neighbours;
@@ -145,9 +146,8 @@ struct TRackFixture {
             error = Rack.ErrorString();
             return false;
         }
-        Registry = std::make_unique<TGroups>();
-        QObject::connect(&Tick, &QTimer::timeout, [this] { Registry->ReconcileAll(); });
-        Tick.start(100);
+        Registry = Session.Registry();
+        Session.Start();
         FaultyGroup = Registry->FindOrAddGroup(QStringLiteral("Faulty"), QStringLiteral("FLT"));
         FaultyGroup->SetVolume_A(-20);
         Subject = new TDevice(FaultyGroup, QStringLiteral("127.0.18.1"), QStringLiteral("Subject"),
@@ -158,11 +158,7 @@ struct TRackFixture {
                                              QStringLiteral("Neighbour"), QStringLiteral("N%1").arg(i)));
         return true;
     }
-    ~TRackFixture() {
-        Tick.stop();
-        Registry.reset();
-        TSocketThread::WaitForAllThreads(3000);
-    }
+    ~TRackFixture() { Session.Shutdown(3000); }
     TAmpSim& Faulty() const { return Rack.Amp(0); }
     bool AllInLine() const {
         if (!InLine(*Subject, Faulty()))
