@@ -72,7 +72,7 @@ TForm1::TForm1(TSession& session, QWidget* parent) : QMainWindow(parent), FSessi
     BuildMenus();
     BuildLayout();
     FormCreate();
-    SetFormBounds(QRect(190, 105, 1475, 901));
+    SetFormBounds(DefaultFormBounds());
 }
 
 TForm1::~TForm1() {

@@ -23,10 +23,11 @@
 
 IFormBounds::~IFormBounds() = default;
 
-namespace {
+QRect DefaultFormBounds() {
+    return QRect(190, 105, 1475, 901);
+}
 
-// Where the main window stands when no window supplies its bounds.
-const QRect kDefaultFormBounds(190, 105, 1475, 901);
+namespace {
 
 // The predefined entities of the markup characters, which the reader turns back, and a character
 // reference for the zero character, which would end the document where it stands (a name holds
@@ -234,7 +235,7 @@ void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* 
     const QString cannotCreate = QStringLiteral("Cannot create file ") + fileName;
     if (!IsSaveTarget(fileName))
         throw EFileError(cannotCreate);
-    const QRect form = bounds ? bounds->FormBounds() : kDefaultFormBounds;
+    const QRect form = bounds ? bounds->FormBounds() : DefaultFormBounds();
     const QByteArray bytes = UnicodeToCp1252(ProjectText(registry, form), '?');
     // The previous file is replaced only once the new text is completely on disk. Unbuffered:
     // a short write must show here, since commit() does not notice one in its final flush and

@@ -14,6 +14,9 @@ public:
     virtual void SetFormBounds(const QRect& r) = 0;
 };
 
+// Where the main window stands when no window supplies its bounds.
+QRect DefaultFormBounds();
+
 // Writes the registry and the window bounds to `fileName` as a project file, replacing it only
 // when the whole text was written (where the folder allows no temporary file, the file is
 // written directly). A name that stands for anything but a regular file (a device, a pipe, a

@@ -80,7 +80,7 @@ private:
         void SetFormBounds(const QRect& r) override { FRect = r; }
 
     private:
-        QRect FRect{190, 105, 1475, 901};
+        QRect FRect = DefaultFormBounds();
     };
 
     void ReplaceRegistry(bool withNew);
