@@ -5,18 +5,20 @@
 #include "device/DeviceUnit.h"
 #include "model/Constants.h"
 #include "model/Errors.h"
-#include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
+#include "model/Session.h"
 #include "model/Utils.h"
 #include "ui/AboutBox.h"
 #include "ui/AlignTools.h"
 #include "ui/DeviceFrameUnit.h"
 #include "ui/DeviceNameFormUnit.h"
+#include "ui/DiagramFormUnit.h"
 #include "ui/Forms.h"
 #include "ui/GroupFrameUnit.h"
 #include "ui/GroupNameFormUnit.h"
 #include "ui/MuteFormUnit.h"
+#include "ui/ObjectNames.h"
 #include "ui/SearchFormUnit.h"
 
 #include <QApplication>
@@ -32,7 +34,6 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStandardItemModel>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -66,7 +67,8 @@ void SetUpApplication() {
     QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 }
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(TSession& session, QWidget* parent) : QMainWindow(parent), FSession(session) {
+    setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kCaption);
     BuildMenus();
     BuildLayout();
@@ -75,8 +77,16 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 }
 
 TForm1::~TForm1() {
-    Timer1->stop();
-    DestroyRegistry();
+    DetachRegistry();
+    FSession.SetFormBounds(nullptr);
+}
+
+TGroups* TForm1::GroupRegistry() const {
+    return FSession.Registry();
+}
+
+const QString& TForm1::ProjectFileName() const {
+    return FSession.ProjectFileName();
 }
 
 void TForm1::BuildMenus() {
@@ -183,10 +193,13 @@ void TForm1::BuildLayout() {
     volume->addSpacing(74);
     row->addWidget(VolumeBox);
     setCentralWidget(central);
-
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(ReconcileTickMs);
-    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    Named(GroupDeviceTree, "GroupDeviceTree");
+    Named(GroupPanel, "GroupPanel");
+    Named(DevicePanel, "DevicePanel");
+    Named(VolumeBox, "VolumeBox");
+    Named(GlobalVolumeX, "GlobalVolumeX");
+    Named(Panel8, "Panel8");
+    Named(GlobalMuteBanner, "GlobalMuteBanner");
 
     connect(GlobalVolumeX, &TFcRPotmeter::OnChange, this, [this] { GlobalVolumeXChange(); });
     connect(GroupDeviceTree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
@@ -200,42 +213,64 @@ void TForm1::BuildLayout() {
 }
 
 void TForm1::FormCreate() {
-    GroupFrame = new TGroupFrame(GroupPanel);
+    GroupFrame = Named(new TGroupFrame(GroupPanel), "GroupFrame");
     GroupPanel->layout()->addWidget(GroupFrame);
-    DeviceFrame = new TDeviceFrame(DevicePanel);
+    DeviceFrame = Named(new TDeviceFrame(DevicePanel), "DeviceFrame");
     DevicePanel->layout()->addWidget(DeviceFrame);
-    CreateRegistry();
-    Timer1->start();
+    CreateWindows();
+    FSession.SetFormBounds(this);
+    connect(&FSession, &TSession::RegistryReplacing, this, &TForm1::DetachRegistry);
+    connect(&FSession, &TSession::RegistryReplaced, this, &TForm1::AttachRegistry);
+    AttachRegistry(FSession.Registry());
+    FSession.Start();
 }
 
-void TForm1::CreateRegistry() {
-    FGroupRegistry = std::make_unique<TGroups>(nullptr);
-    SetCurrentRegistry(FGroupRegistry.get());
+void TForm1::CreateWindows() {
+    // Top-level windows of their own, in the order the program has always created them.
+    FSearchForm.reset(Named(new TSearchForm, "SearchForm"));
+    FMuteForm.reset(Named(new TMuteForm, "MuteForm"));
+    FForm4.reset(Named(new TForm4, "Form4"));
+    FGroupNameForm.reset(Named(new TGroupNameForm, "GroupNameForm"));
+    FDeviceNameForm.reset(Named(new TDeviceNameForm, "DeviceNameForm"));
+    FAboutBoxForm.reset(Named(new TAboutBoxForm, "AboutBoxForm"));
+    DeviceFrame->SetDiagramWindow(FForm4.get());
+}
+
+void TForm1::AttachRegistry(TGroups* registry) {
+    FSearchForm->SetRegistry(registry);
+    FMuteForm->SetRegistry(registry);
+    FGroupNameForm->SetRegistry(registry);
+    FDeviceNameForm->SetRegistry(registry);
+    if (!registry)
+        return;
     // Windows let go of a group or device before it goes, whatever is selected.
-    connect(FGroupRegistry.get(), &TGroups::GroupDestroying, this,
-            [this](TGroup*) { GroupFrame->SetGroup(nullptr); });
-    connect(FGroupRegistry.get(), &TGroups::DeviceDestroying, this, [this](TDevice* device) {
+    connect(registry, &TGroups::GroupDestroying, this, [this](TGroup*) { GroupFrame->SetGroup(nullptr); });
+    connect(registry, &TGroups::DeviceDestroying, this, [this](TDevice* device) {
         if (DeviceFrame->SelectedDevice() == device)
             DeviceFrame->SelectDevice(nullptr);
     });
+    // The group panel shows the group of the device shown, wherever it moves.
+    connect(registry, &TGroups::DeviceMoved, this, [this](TDevice* device, TGroup*, TGroup* to) {
+        if (DeviceFrame->SelectedDevice() == device)
+            GroupFrame->SetGroup(to);
+    });
     // The global fader shows the registry's global volume whatever changes it: a load (also one
     // that fails half-way), New, the fader itself.
-    connect(FGroupRegistry.get(), &TGroups::VolumeChanged, this, &TForm1::SyncGlobalFader);
-    DeviceTreeStatusImages->setSourceModel(FGroupRegistry->TreeNodes());
+    connect(registry, &TGroups::VolumeChanged, this, &TForm1::SyncGlobalFader);
+    // Whatever sets it (the mute matrix, a project file), the global mute is never out of sight.
+    connect(registry, &TGroups::MuteChanged, GlobalMuteBanner, &QWidget::setVisible);
+    DeviceTreeStatusImages->setSourceModel(registry->TreeNodes());
     connect(GroupDeviceTree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TForm1::GroupDeviceTreeChange, Qt::UniqueConnection);
     GroupDeviceTreeChange();
     SyncGlobalFader();
-    GlobalMuteBanner->setVisible(FGroupRegistry->Mute());
+    GlobalMuteBanner->setVisible(registry->Mute());
 }
 
-void TForm1::DestroyRegistry() {
-    if (!FGroupRegistry)
-        return;
+void TForm1::DetachRegistry() {
     GroupFrame->SetGroup(nullptr);
     DeviceFrame->SelectDevice(nullptr);
     DeviceTreeStatusImages->setSourceModel(nullptr);
-    FGroupRegistry.reset();
 }
 
 void TForm1::RunCommand(const std::function<void()>& command) {
@@ -292,11 +327,12 @@ void TForm1::TreePopupPopup(const QPoint& viewportPos) {
 }
 
 void TForm1::AddNewGroup1Click() {
-    if (GroupNameForm->ShowGroupNameDialog(QStringLiteral("Group Name"), QStringLiteral("GRP01")) !=
-        QDialog::Accepted)
+    if (FGroupNameForm->ShowGroupNameDialog(QStringLiteral("Group Name"), QStringLiteral("GRP01")) !=
+            QDialog::Accepted ||
+        !GroupRegistry())
         return;
-    FGroupRegistry->FindOrAddGroup(GroupNameForm->GroupLongName->text(),
-                                   GroupNameForm->GroupShortName->text());
+    GroupRegistry()->FindOrAddGroup(FGroupNameForm->GroupLongName->text(),
+                                    FGroupNameForm->GroupShortName->text());
 }
 
 void TForm1::EditGroup1Click() {
@@ -304,19 +340,18 @@ void TForm1::EditGroup1Click() {
     if (!group)
         return;
     QPointer<TGroup> guard(group);
-    if (GroupNameForm->ShowGroupNameDialog(group->LongName(), group->ShortName(), group) !=
+    if (FGroupNameForm->ShowGroupNameDialog(group->LongName(), group->ShortName(), group) !=
             QDialog::Accepted ||
         !guard)
         return;
-    group->SetLongName(GroupNameForm->GroupLongName->text());
-    group->SetShortName(GroupNameForm->GroupShortName->text());
-    if (GroupFrame->Group() == group)
-        GroupFrame->RefreshNames();
+    // The group panel follows the renames by itself.
+    group->SetLongName(FGroupNameForm->GroupLongName->text());
+    group->SetShortName(FGroupNameForm->GroupShortName->text());
 }
 
 void TForm1::DeleteGroup1Click() {
     if (TGroup* group = SelectedGroup())
-        delete group;
+        group->Registry()->DeleteGroup(group);
 }
 
 void TForm1::AddDevice1Click() {
@@ -329,32 +364,32 @@ void TForm1::AddDevice1Click() {
     if (!target)
         return;
     QPointer<TGroup> guard(target);
-    if (DeviceNameForm->ShowDeviceNameDialog(QStringLiteral("192.168.1.231"), QStringLiteral("Device Name"),
-                                             QStringLiteral("DEV01"), true) != QDialog::Accepted)
+    if (FDeviceNameForm->ShowDeviceNameDialog(QStringLiteral("192.168.1.231"), QStringLiteral("Device Name"),
+                                              QStringLiteral("DEV01"), true) != QDialog::Accepted)
         return;
     if (!guard)
         return; // the group went away while the dialog was open
-    new TDevice(target, DeviceNameForm->GetIPAddressText(), DeviceNameForm->DeviceLongName->text(),
-                DeviceNameForm->DeviceShortName->text());
+    new TDevice(target, FDeviceNameForm->GetIPAddressText(), FDeviceNameForm->DeviceLongName->text(),
+                FDeviceNameForm->DeviceShortName->text());
 }
 
 void TForm1::EditDevice1Click() {
     QPointer<TDevice> device = SelectedDevice();
     if (!device)
         return;
-    if (DeviceNameForm->ShowDeviceNameDialog(device->IPAddress(), device->LongName(), device->ShortName()) !=
+    if (FDeviceNameForm->ShowDeviceNameDialog(device->IPAddress(), device->LongName(), device->ShortName()) !=
         QDialog::Accepted)
         return;
     if (!device)
         return;
-    device->SetIPAddress(DeviceNameForm->GetIPAddressText());
-    device->SetLongName(DeviceNameForm->DeviceLongName->text());
-    device->SetShortName(DeviceNameForm->DeviceShortName->text());
+    device->SetIPAddress(FDeviceNameForm->GetIPAddressText());
+    device->SetLongName(FDeviceNameForm->DeviceLongName->text());
+    device->SetShortName(FDeviceNameForm->DeviceShortName->text());
 }
 
 void TForm1::DeleteDevice1Click() {
     if (TDevice* device = SelectedDevice())
-        delete device;
+        device->Group()->Registry()->DeleteDevice(device);
 }
 
 void TForm1::GroupDeviceTreeDragDrop(TDevice* device, QObject* target) {
@@ -387,11 +422,9 @@ void TForm1::New1Click() {
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     if (box.exec() != QMessageBox::Ok)
         return;
-    DestroyRegistry();
-    CreateRegistry();
     // The new project has no file yet: Save asks for one, so that it never lands on the show
     // file last opened or saved.
-    FProjectFileName.clear();
+    FSession.New();
 }
 
 void TForm1::Open1Click() {
@@ -405,24 +438,18 @@ void TForm1::Open1Click() {
 }
 
 void TForm1::OpenProject(const QString& fileName) {
-    DestroyRegistry();
-    CreateRegistry();
     // Until the load has succeeded the registry holds only part of a project: "Save" must not
     // write it over the file last opened or saved. A load error leaves "Save" off, so the
     // partial project can only be saved under a name chosen with Save as.
     Save1->setEnabled(false);
     FProjectFolder = QFileInfo(fileName).path();
-    LoadProject(*FGroupRegistry, fileName, this);
-    FProjectFileName = fileName;
+    FSession.Load(fileName);
     Save1->setEnabled(true);
 }
 
 void TForm1::Save1Click() {
-    if (FProjectFileName.isEmpty()) {
+    if (!FSession.Save())
         Saveas1Click();
-        return;
-    }
-    SaveProject(*FGroupRegistry, FProjectFileName, this);
 }
 
 void TForm1::Saveas1Click() {
@@ -434,8 +461,7 @@ void TForm1::Saveas1Click() {
 }
 
 void TForm1::SaveProjectAs(const QString& fileName) {
-    SaveProject(*FGroupRegistry, fileName, this);
-    FProjectFileName = fileName;
+    FSession.SaveAs(fileName);
     FProjectFolder = QFileInfo(fileName).path();
     Save1->setEnabled(true);
 }
@@ -445,18 +471,15 @@ void TForm1::N3Click() {
 }
 
 void TForm1::Search1Click() {
-    if (SearchForm)
-        SearchForm->show();
+    FSearchForm->show();
 }
 
 void TForm1::Mute1Click() {
-    if (MuteForm)
-        MuteForm->show();
+    FMuteForm->show();
 }
 
 void TForm1::About1Click() {
-    if (AboutBoxForm)
-        AboutBoxForm->show();
+    FAboutBoxForm->show();
 }
 
 void TForm1::GlobalVolumeXChange() {
@@ -464,11 +487,14 @@ void TForm1::GlobalVolumeXChange() {
         return;
     const double v = GlobalVolumeX->Value();
     Panel8->setText(FloatToStr(RoundHalfEven(v * 10) / 10) + QStringLiteral("dB"));
-    FGroupRegistry->SetVolume(v);
+    if (GroupRegistry())
+        GroupRegistry()->SetVolume(v);
 }
 
 void TForm1::SyncGlobalFader() {
-    const double volume = FGroupRegistry->Volume();
+    if (!GroupRegistry())
+        return;
+    const double volume = GroupRegistry()->Volume();
     if (GlobalVolumeX->Value() != volume) {
         // The fader holds -96 ... 96 on its own scale; a volume it cannot show exactly (-6.3, or
         // beyond its ends) must still stay in the registry as it is.
@@ -476,10 +502,4 @@ void TForm1::SyncGlobalFader() {
         GlobalVolumeX->SetValue(volume);
     }
     Panel8->setText(FloatToStr(RoundHalfEven(volume * 10) / 10) + QStringLiteral("dB"));
-}
-
-void TForm1::Timer1Timer() {
-    FGroupRegistry->ReconcileAll();
-    // Whatever set it (the mute matrix, a project file), the global mute is never out of sight.
-    GlobalMuteBanner->setVisible(FGroupRegistry->Mute());
 }

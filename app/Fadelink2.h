@@ -15,14 +15,20 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QSplitter;
-class QTimer;
+class TAboutBoxForm;
 class TDevice;
 class TDeviceFrame;
+class TDeviceNameForm;
 class TFcRPotmeter;
+class TForm4;
 class TGroup;
 class TGroupDeviceTree;
 class TGroupFrame;
+class TGroupNameForm;
 class TGroups;
+class TMuteForm;
+class TSearchForm;
+class TSession;
 class TTreeStateImages;
 
 // Program start, before any window: "." as decimal separator whatever the system's settings, the
@@ -31,16 +37,26 @@ class TTreeStateImages;
 void SetUpApplication();
 
 // The main window: the group/device tree on the left, the group panel above the device panel in
-// the middle, the global volume fader on the right. It owns the group registry and its 100 ms
-// tick is the only periodic driver of the traffic to the amplifiers.
+// the middle, the global volume fader on the right. It shows the registry of its session, which
+// must outlive it, starts the session's 100 ms tick and is the session's window bounds. It creates
+// the program's other windows, once each for the whole run, and hands each what it needs.
 class TForm1 : public QMainWindow, public IFormBounds {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    explicit TForm1(TSession& session, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    TGroups* GroupRegistry() const { return FGroupRegistry.get(); }
-    const QString& ProjectFileName() const { return FProjectFileName; }
+    TSession& Session() const { return FSession; }
+    TGroups* GroupRegistry() const;
+    const QString& ProjectFileName() const;
+
+    // The windows it created, named as the program names them (also their object names).
+    TSearchForm* SearchForm() const { return FSearchForm.get(); }
+    TMuteForm* MuteForm() const { return FMuteForm.get(); }
+    TForm4* Form4() const { return FForm4.get(); }
+    TGroupNameForm* GroupNameForm() const { return FGroupNameForm.get(); }
+    TDeviceNameForm* DeviceNameForm() const { return FDeviceNameForm.get(); }
+    TAboutBoxForm* AboutBoxForm() const { return FAboutBoxForm.get(); }
 
     // Window bounds for project files: position and outer size. Bounds that do not fit the
     // screen area available are moved and shrunk to fit, and FormBounds then gives those.
@@ -71,7 +87,6 @@ public:
     void Mute1Click();
     void About1Click();
     void GlobalVolumeXChange();
-    void Timer1Timer();
     // Puts the global fader and its label on the registry's global volume without writing the
     // fader's (clamped, interpolated) value back.
     void SyncGlobalFader();
@@ -103,22 +118,28 @@ public:
     QAction* Search1 = nullptr;
     QAction* Mute1 = nullptr;
     QAction* About1 = nullptr;
-    QTimer* Timer1 = nullptr;
 
     // Where the tree's pop-up menu was last called, in viewport coordinates.
     QPoint PopupPoint;
 
 private:
     void FormCreate();
+    void CreateWindows();
     void BuildMenus();
     void BuildLayout();
-    void CreateRegistry();
-    void DestroyRegistry();
+    // The session's registry comes and goes (New, Open): the windows follow it.
+    void AttachRegistry(TGroups* registry);
+    void DetachRegistry();
     TGroup* SelectedGroup() const;
     TDevice* SelectedDevice() const;
 
-    std::unique_ptr<TGroups> FGroupRegistry;
-    QString FProjectFileName;
+    TSession& FSession;
+    std::unique_ptr<TSearchForm> FSearchForm;
+    std::unique_ptr<TMuteForm> FMuteForm;
+    std::unique_ptr<TForm4> FForm4;
+    std::unique_ptr<TGroupNameForm> FGroupNameForm;
+    std::unique_ptr<TDeviceNameForm> FDeviceNameForm;
+    std::unique_ptr<TAboutBoxForm> FAboutBoxForm;
     // Where the open and save dialogs start: the folder of the last project file, also after New.
     QString FProjectFolder;
     bool FSyncingGlobalFader = false;

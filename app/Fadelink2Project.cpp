@@ -1,23 +1,13 @@
-// Program start: "." as decimal separator, the application title, and every window created
-// once, in a fixed order, for the whole run.
+// Program start: "." as decimal separator, the application title, the session and the main
+// window, which creates every other window once, in a fixed order, for the whole run.
 #include "app/Fadelink2.h"
-#include "device/ThreadCommUnit.h"
-#include "model/logging.h"
-#include "ui/AboutBox.h"
-#include "ui/DeviceNameFormUnit.h"
-#include "ui/DiagramFormUnit.h"
-#include "ui/Forms.h"
-#include "ui/GroupNameFormUnit.h"
-#include "ui/MuteFormUnit.h"
-#include "ui/SearchFormUnit.h"
+#include "model/Session.h"
 
 #include <QApplication>
 
 #include <memory>
 
 namespace {
-constexpr int kThreadStopWaitMs = 1000;
-
 // Quits the event loop when the watched window is closed; closing is never refused.
 class TQuitOnClose : public QObject {
 public:
@@ -33,40 +23,19 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetUpApplication();
 
+    TSession session;
     int status = 0;
     {
-        auto form1 = std::make_unique<TForm1>();
-        auto searchForm = std::make_unique<TSearchForm>();
-        SearchForm = searchForm.get();
-        auto muteForm = std::make_unique<TMuteForm>();
-        MuteForm = muteForm.get();
-        auto form4 = std::make_unique<TForm4>();
-        Form4 = form4.get();
-        auto groupNameForm = std::make_unique<TGroupNameForm>();
-        GroupNameForm = groupNameForm.get();
-        auto deviceNameForm = std::make_unique<TDeviceNameForm>();
-        DeviceNameForm = deviceNameForm.get();
-        auto aboutBoxForm = std::make_unique<TAboutBoxForm>();
-        AboutBoxForm = aboutBoxForm.get();
-
+        auto form1 = std::make_unique<TForm1>(session);
         // Closing the main window ends the program, whatever other windows are open.
         QApplication::setQuitOnLastWindowClosed(false);
         TQuitOnClose quitOnClose;
         form1->installEventFilter(&quitOnClose);
         form1->show();
         status = app.exec();
-
-        // The main window goes first: its registry stops every poll thread.
-        form1.reset();
-        AboutBoxForm = nullptr;
-        DeviceNameForm = nullptr;
-        GroupNameForm = nullptr;
-        Form4 = nullptr;
-        MuteForm = nullptr;
-        SearchForm = nullptr;
     }
-    if (!TSocketThread::WaitForAllThreads(kThreadStopWaitMs))
-        qCDebug(lcSession, "%d poll threads still running after %d ms; the process ends without them",
-                TSocketThread::RunningThreads(), kThreadStopWaitMs);
+    // The windows are gone; the registry goes next, stopping every poll thread, and the wait for
+    // them is bounded.
+    session.Shutdown();
     return status;
 }

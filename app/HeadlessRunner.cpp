@@ -1,8 +1,6 @@
 #include "app/HeadlessRunner.h"
 
 #include "device/DeviceUnit.h"
-#include "device/ThreadCommUnit.h"
-#include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "model/logging.h"
@@ -56,32 +54,32 @@ QString HeadlessStateWord(const TDevice& device) {
     return QString();
 }
 
-THeadlessRunner::THeadlessRunner(QTextStream& out, QObject* parent)
-    : QObject(parent), FOut(out), FRegistry(std::make_unique<TGroups>()) {
-    SetCurrentRegistry(FRegistry.get());
-    FTimer.setInterval(ReconcileTickMs);
-    FTimer.setTimerType(Qt::PreciseTimer);
-    connect(&FTimer, &QTimer::timeout, this, &THeadlessRunner::Tick);
-    connect(FRegistry.get(), &TGroups::DeviceDestroying, this,
-            [this](TDevice* device) { FReported.remove(device); });
+THeadlessRunner::THeadlessRunner(QTextStream& out, QObject* parent) : QObject(parent), FOut(out) {
+    connect(&FSession, &TSession::Ticked, this, &THeadlessRunner::Ticked);
+    connect(&FSession, &TSession::RegistryReplacing, this, [this] { FReported.clear(); });
+    const auto follow = [this](TGroups* registry) {
+        if (registry)
+            connect(registry, &TGroups::DeviceDestroying, this,
+                    [this](TDevice* device) { FReported.remove(device); });
+    };
+    connect(&FSession, &TSession::RegistryReplaced, this, follow);
+    follow(FSession.Registry());
 }
 
 THeadlessRunner::~THeadlessRunner() {
-    FTimer.stop();
-    FRegistry.reset();
+    FSession.Shutdown(kThreadStopWaitMs);
 }
 
 void THeadlessRunner::Load(const QString& fileName) {
-    LoadProject(*FRegistry, fileName, this);
+    FSession.Load(fileName);
 }
 
 void THeadlessRunner::Start() {
-    FTimer.start();
+    FSession.Start(Qt::PreciseTimer);
 }
 
-void THeadlessRunner::Tick() {
-    FRegistry->ReconcileAll();
-    for (TGroup* group : FRegistry->Groups())
+void THeadlessRunner::Ticked() {
+    for (TGroup* group : FSession.Registry()->Groups())
         for (TDevice* device : group->Devices()) {
             const QString word = HeadlessStateWord(*device);
             if (word.isEmpty())
@@ -111,14 +109,9 @@ void THeadlessRunner::Report(TDevice* device, const QString& state) {
 }
 
 void THeadlessRunner::Finish(const QString& saveName) {
-    FTimer.stop();
+    FSession.Stop();
     // The poll threads are stopped and waited for whether the save succeeds or raises.
-    const auto stopThreads = qScopeGuard([this] {
-        FRegistry.reset();
-        if (!TSocketThread::WaitForAllThreads(kThreadStopWaitMs))
-            qCDebug(lcSession, "%d poll threads still running after %d ms; the process ends without them",
-                    TSocketThread::RunningThreads(), kThreadStopWaitMs);
-    });
-    if (!saveName.isEmpty())
-        SaveProject(*FRegistry, saveName, this);
+    const auto stopThreads = qScopeGuard([this] { FSession.Shutdown(kThreadStopWaitMs); });
+    if (!saveName.isEmpty() && FSession.Registry())
+        FSession.SaveAs(saveName);
 }

@@ -2,24 +2,21 @@
 
 #include "model/Constants.h"
 #include "model/LoadSave.h"
+#include "model/Session.h"
 
 #include <QHash>
 #include <QObject>
-#include <QRect>
 #include <QTextStream>
-#include <QTimer>
-
-#include <memory>
 
 class TDevice;
 class TGroups;
 
-// Runs a project without windows: loads it, reconciles every device every 100 ms as the main
-// window does, reports each device's state changes, and on Finish saves and stops every poll
-// thread. A state line reads "TIME GROUP DEVICE ADDRESS WORD", followed by " - " and the reason
-// when the device gives one for being off-line; texts from the project pass through Printable.
-// When the lines cannot be written, that is said once on standard error and the run goes on.
-class THeadlessRunner : public QObject, public IFormBounds {
+// Runs a project without windows: loads it into its session, whose 100 ms tick reconciles every
+// device as with the main window, reports each device's state changes after every tick, and on
+// Finish saves and stops every poll thread. A state line reads "TIME GROUP DEVICE ADDRESS WORD", followed by
+// " - " and the reason when the device gives one for being off-line; texts from the project pass through
+// Printable. When the lines cannot be written, that is said once on standard error and the run goes on.
+class THeadlessRunner : public QObject {
     Q_OBJECT
 public:
     explicit THeadlessRunner(QTextStream& out, QObject* parent = nullptr);
@@ -32,19 +29,15 @@ public:
     // destroys the registry and waits (bounded) for the poll threads to end.
     void Finish(const QString& saveName);
 
-    TGroups* Registry() const { return FRegistry.get(); }
-
-    QRect FormBounds() const override { return FBounds; }
-    void SetFormBounds(const QRect& bounds) override { FBounds = bounds; }
+    TSession& Session() { return FSession; }
+    TGroups* Registry() const { return FSession.Registry(); }
 
 private:
-    void Tick();
+    void Ticked();
     void Report(TDevice* device, const QString& state);
 
     QTextStream& FOut;
-    std::unique_ptr<TGroups> FRegistry;
-    QTimer FTimer;
-    QRect FBounds = DefaultFormBounds;
+    TSession FSession;
     QHash<const TDevice*, QString> FReported;
     bool FWriteFailed = false;
 };

@@ -4,7 +4,6 @@
 #include "device/DeviceUnit.h"
 #include "device/LoopbackGuard.h"
 #include "device/ThreadCommUnit.h"
-#include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "ui/CellGrid.h"
@@ -84,7 +83,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
     auto registry = std::make_unique<TGroups>();
-    SetCurrentRegistry(registry.get());
     QList<TDevice*> devices;
     for (int g = 0; g < kGroups; ++g) {
         TGroup* group =
@@ -96,6 +94,7 @@ int main(int argc, char** argv) {
     }
 
     TMuteForm form;
+    form.SetRegistry(registry.get());
     // The ticks are driven by hand.
     form.Timer1->stop();
     form.MuteFrame->Timer1->stop();
@@ -104,7 +103,7 @@ int main(int argc, char** argv) {
 
     TDevice* visible = devices.at(2);
     const auto nothing = [] {};
-    const auto oneFlag = [visible] { visible->Mute_CHB = !visible->Mute_CHB; };
+    const auto oneFlag = [visible] { visible->SetMute_CHB(!visible->Mute_CHB()); };
     TGroups* r = registry.get();
     const auto global = [r] { r->SetMute(!r->Mute()); };
 

@@ -75,8 +75,8 @@ double LevelFromCode(int code) {
 }
 
 TDevice::TDevice(TGroup* owner, const QString& ipAddress, const QString& longName, const QString& shortName,
-                 bool muteA, bool muteB)
-    : QObject(owner), Mute_CHA(muteA), Mute_CHB(muteB), Status{}, FGroup(owner),
+                 bool muteA, bool muteB, const TChangeSource& source)
+    : QObject(owner), FGroup(owner), FMute_CHA(muteA), FMute_CHB(muteB), FStatus{},
       FAnsweringSinceMs(TDeviceClock::Current().MonotonicMs()) {
     // Status stays all zero until the settings are in: the first reconciliations then queue
     // the full set of corrections in their fixed order.
@@ -97,8 +97,11 @@ TDevice::TDevice(TGroup* owner, const QString& ipAddress, const QString& longNam
     SetSensitivity_B(owner->Sensitivity_B());
     SetLimiter_A(owner->Limiter_A());
     SetLimiter_B(owner->Limiter_B());
-    Status = TDeviceStatus::Initial();
+    FStatus = TDeviceStatus::Initial();
     RefreshNodeText();
+    // Nobody can listen to a device before this: whatever the setters above emitted went nowhere.
+    if (owner->Registry())
+        emit owner->Registry()->DeviceAdded(this, source);
     Trace(QStringLiteral("TDevice.Create End"));
 }
 
@@ -153,66 +156,114 @@ void TDevice::StartPollThread() {
     RefreshNodeText();
 }
 
-void TDevice::SetText(QString& field, const QString& text) {
-    field = text.left(MaxTextLength);
+void TDevice::StoreText(TDeviceText which, QString& field, const QString& text, const TChangeSource& source) {
+    if (text == field)
+        return;
+    const QString old = field;
+    field = text;
+    emit TextChanged(this, which, old, field, source);
 }
 
-void TDevice::SetLongName(const QString& text) {
-    if (text.left(MaxTextLength) != FLongName)
-        SetText(FLongName, text);
+void TDevice::SetLongName(const QString& text, const TChangeSource& source) {
+    StoreText(TDeviceText::LongName, FLongName, text.left(MaxTextLength), source);
     RefreshNodeText();
 }
 
-void TDevice::SetShortName(const QString& text) {
+void TDevice::SetShortName(const QString& text, const TChangeSource& source) {
     // Normalised on every set: an empty text kept as it is would never equal the five blanks the
     // amplifier reports, and the name command would be queued after every status block.
-    FShortName = NormaliseShortName(text);
+    StoreText(TDeviceText::ShortName, FShortName, NormaliseShortName(text), source);
     RefreshNodeText();
     Reconcile();
 }
 
-void TDevice::SetIPAddress(const QString& text) {
-    if (text.left(MaxTextLength) != FIPAddress)
-        SetText(FIPAddress, text);
+void TDevice::SetIPAddress(const QString& text, const TChangeSource& source) {
+    StoreText(TDeviceText::IPAddress, FIPAddress, text.left(MaxTextLength), source);
     Reconcile();
 }
 
-void TDevice::SetLevel(double& field, double x) {
-    if (x != field) {
-        // NaN is no level: take the quietest rather than send an undefined one.
-        field = std::isnan(x) ? MinLevel : std::min(std::max(x, MinLevel), MaxLevel);
+double& TDevice::LevelField(TLevel level) {
+    switch (level) {
+    case TLevel::Volume_A:
+        return FVolume_A;
+    case TLevel::Volume_B:
+        return FVolume_B;
+    case TLevel::Sensitivity_A:
+        return FSensitivity_A;
+    case TLevel::Sensitivity_B:
+        return FSensitivity_B;
+    case TLevel::Limiter_A:
+        return FLimiter_A;
+    case TLevel::Limiter_B:
+        break;
     }
-    Reconcile();
+    return FLimiter_B;
 }
 
-void TDevice::SetLimiter(double& field, double x) {
-    if (x != field) {
+double TDevice::Level(TLevel level) const {
+    return const_cast<TDevice*>(this)->LevelField(level);
+}
+
+void TDevice::StoreLevel(TLevel level, double stored, const TChangeSource& source) {
+    double& field = LevelField(level);
+    const double old = field;
+    field = stored;
+    Reconcile();
+    if (stored != old)
+        emit LevelChanged(this, level, old, stored, source);
+}
+
+void TDevice::SetLevel(TLevel level, double x, const TChangeSource& source) {
+    const double old = Level(level);
+    if (x == old) {
+        // The value the device holds already: nothing is clamped again, nothing changes.
+        Reconcile();
+        return;
+    }
+    double stored = x;
+    if (level == TLevel::Limiter_A || level == TLevel::Limiter_B) {
         if (std::isnan(x) || x < MinLimiter)
-            x = MinLimiter;
-        if (const TModelLimits* limits = FindModelLimits(Status.PD_Model.Bytes()))
-            x = std::min(x, double(limits->LimiterMax));
-        field = x;
+            stored = MinLimiter;
+        if (const TModelLimits* limits = FindModelLimits(FStatus.PD_Model.Bytes()))
+            stored = std::min(stored, double(limits->LimiterMax));
+    } else {
+        // NaN is no level: take the quietest rather than send an undefined one.
+        stored = std::isnan(x) ? MinLevel : std::min(std::max(x, MinLevel), MaxLevel);
     }
-    Reconcile();
+    StoreLevel(level, stored, source);
 }
 
-void TDevice::SetVolume_A(double x) {
-    SetLevel(FVolume_A, x);
+void TDevice::SetVolume_A(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Volume_A, x, source);
 }
-void TDevice::SetVolume_B(double x) {
-    SetLevel(FVolume_B, x);
+void TDevice::SetVolume_B(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Volume_B, x, source);
 }
-void TDevice::SetSensitivity_A(double x) {
-    SetLevel(FSensitivity_A, x);
+void TDevice::SetSensitivity_A(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Sensitivity_A, x, source);
 }
-void TDevice::SetSensitivity_B(double x) {
-    SetLevel(FSensitivity_B, x);
+void TDevice::SetSensitivity_B(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Sensitivity_B, x, source);
 }
-void TDevice::SetLimiter_A(double x) {
-    SetLimiter(FLimiter_A, x);
+void TDevice::SetLimiter_A(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Limiter_A, x, source);
 }
-void TDevice::SetLimiter_B(double x) {
-    SetLimiter(FLimiter_B, x);
+void TDevice::SetLimiter_B(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Limiter_B, x, source);
+}
+
+void TDevice::SetMute(TChannel channel, bool on, const TChangeSource& source) {
+    bool& field = channel == TChannel::A ? FMute_CHA : FMute_CHB;
+    if (field == on)
+        return;
+    field = on;
+    emit MuteChanged(this, channel, on, source);
+}
+void TDevice::SetMute_CHA(bool on, const TChangeSource& source) {
+    SetMute(TChannel::A, on, source);
+}
+void TDevice::SetMute_CHB(bool on, const TChangeSource& source) {
+    SetMute(TChannel::B, on, source);
 }
 
 void TDevice::SetOffline(bool flag) {
@@ -230,7 +281,7 @@ void TDevice::SetOffline(bool flag) {
 TDeviceState TDevice::DeviceState() const {
     if (FOffline)
         return TDeviceState::Offline;
-    return Status.PD_CHA_Status != 0 && Status.PD_CHB_Status != 0 ? TDeviceState::Online
+    return FStatus.PD_CHA_Status != 0 && FStatus.PD_CHB_Status != 0 ? TDeviceState::Online
                                                                   : TDeviceState::Fault;
 }
 
@@ -263,10 +314,12 @@ void TDevice::RefreshNodeText() {
     if (FNode->data(TGroups::StateIndexRole).toInt() != state)
         FNode->setData(state, TGroups::StateIndexRole);
     const TLiveState live = LiveState();
-    if (!FNode->data(LiveStateRole).isValid() || live != FLiveState) {
+    if (live != FLiveState || !FNode->data(LiveStateRole).isValid()) {
+        const TLiveState old = FLiveState;
         FLiveState = live;
         FNode->setData(int(live), LiveStateRole);
-        emit LiveStateChanged(live);
+        if (live != old)
+            emit LiveStateChanged(this, old, live);
     }
 }
 
@@ -314,8 +367,8 @@ std::array<int, 6> TDevice::SettingsCodes() const {
 }
 
 std::array<int, 6> TDevice::HeldSettingsCodes() const {
-    return {Status.PD_CHA_Volume,      Status.PD_CHB_Volume,  Status.PD_CHA_Sensitivity,
-            Status.PD_CHB_Sensitivity, Status.PD_CHA_Limiter, Status.PD_CHB_Limiter};
+    return {FStatus.PD_CHA_Volume,      FStatus.PD_CHB_Volume,  FStatus.PD_CHA_Sensitivity,
+            FStatus.PD_CHB_Sensitivity, FStatus.PD_CHA_Limiter, FStatus.PD_CHB_Limiter};
 }
 
 void TDevice::TrackSettings(const std::array<int, 6>& wanted, const std::array<int, 6>& held) {
@@ -339,14 +392,17 @@ bool TDevice::SettingOutOfLine(int index) const {
 }
 
 bool TDevice::ClampLimitersToModel() {
-    const TModelLimits* limits = FindModelLimits(Status.PD_Model.Bytes());
+    const TModelLimits* limits = FindModelLimits(FStatus.PD_Model.Bytes());
     if (!limits)
         return false;
     bool changed = false;
-    for (double* limiter : {&FLimiter_A, &FLimiter_B}) {
-        if (*limiter > limits->LimiterMax) {
-            *limiter = limits->LimiterMax;
+    for (const TLevel level : {TLevel::Limiter_A, TLevel::Limiter_B}) {
+        double& limiter = LevelField(level);
+        if (limiter > limits->LimiterMax) {
+            const double old = limiter;
+            limiter = limits->LimiterMax;
             changed = true;
+            emit LevelChanged(this, level, old, limiter, TChangeSource::Amplifier());
         }
     }
     return changed;
@@ -361,10 +417,10 @@ QString TDevice::SettingsValue() const {
 
 void TDevice::Reconcile() {
     QueueCommand(StatusPath, QString());
-    if (Status.PD_DeviceName.Text() != FShortName)
+    if (FStatus.PD_DeviceName.Text() != FShortName)
         SendShortName(FShortName);
     const QString groupShort = FGroup ? FGroup->ShortName() : QString();
-    if (Status.PD_GroupName.Text() != NormaliseShortName(groupShort))
+    if (FStatus.PD_GroupName.Text() != NormaliseShortName(groupShort))
         SendGroupName(groupShort);
 
     const std::array<int, 6> wanted = SettingsCodes();
@@ -373,19 +429,19 @@ void TDevice::Reconcile() {
         SendSettings();
     TrackSettings(wanted, held);
 
-    const bool groupMute = FGroup && FGroup->Mute;
+    const bool groupMute = FGroup && FGroup->Mute();
     const bool globalMute = FGroup && FGroup->Registry() && FGroup->Registry()->Mute();
-    const bool wantA = Mute_CHA || groupMute || globalMute;
-    const bool wantB = Mute_CHB || groupMute || globalMute;
-    if (MuteNeedsCommand(wantA, Status.PD_CHA_Mute_Off))
+    const bool wantA = FMute_CHA || groupMute || globalMute;
+    const bool wantB = FMute_CHB || groupMute || globalMute;
+    if (MuteNeedsCommand(wantA, FStatus.PD_CHA_Mute_Off))
         SendMute_CHA(wantA);
-    if (MuteNeedsCommand(wantB, Status.PD_CHB_Mute_Off))
+    if (MuteNeedsCommand(wantB, FStatus.PD_CHB_Mute_Off))
         SendMute_CHB(wantB);
     RefreshNodeText();
 }
 
 void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray& body) {
-    const bool stored = fetched && command == StatusPath && TDeviceStatus::FromBody(body, Status);
+    const bool stored = fetched && command == StatusPath && TDeviceStatus::FromBody(body, FStatus);
     for (int i = 0; i < FCommands.size(); ++i) {
         if (FCommands[i].compare(command, Qt::CaseInsensitive) == 0) {
             FCommands.removeAt(i);
@@ -394,17 +450,26 @@ void TDevice::StoreResult(const QString& command, bool fetched, const QByteArray
     }
     if (fetched && command != StatusPath)
         FLastAnswerMs = TDeviceClock::Current().MonotonicMs();
-    if (stored) {
-        ++FStatusCount;
-        const TDeviceClock& clock = TDeviceClock::Current();
-        FLastStatusMs = clock.MonotonicMs();
-        FLastStatusTime = clock.WallTime();
-        // A limiter set while the model was unknown would otherwise be resent for ever.
-        if (ClampLimitersToModel())
-            Reconcile();
-        TrackSettings(SettingsCodes(), HeldSettingsCodes());
-    }
-    RefreshNodeText();
     if (stored)
-        emit StatusReceived();
+        StatusStored();
+    else
+        RefreshNodeText();
+}
+
+void TDevice::StoreStatus(const TDeviceStatus& status) {
+    FStatus = status;
+    StatusStored();
+}
+
+void TDevice::StatusStored() {
+    ++FStatusCount;
+    const TDeviceClock& clock = TDeviceClock::Current();
+    FLastStatusMs = clock.MonotonicMs();
+    FLastStatusTime = clock.WallTime();
+    // A limiter set while the model was unknown would otherwise be resent for ever.
+    if (ClampLimitersToModel())
+        Reconcile();
+    TrackSettings(SettingsCodes(), HeldSettingsCodes());
+    RefreshNodeText();
+    emit StatusReceived(this);
 }

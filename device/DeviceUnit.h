@@ -1,6 +1,8 @@
 #pragma once
 
 #include "device/DeviceStatus.h"
+#include "model/ChangeSource.h"
+#include "model/ModelTypes.h"
 
 #include <Qt>
 
@@ -81,9 +83,10 @@ public:
 
     // Creates the device as the last member of `owner`, adds its tree node, starts its poll
     // thread and takes the group's six levels. `muteA`/`muteB` are the device's own channel
-    // mute wishes from the start, so that a device loaded muted is never sent an unmute.
+    // mute wishes from the start, so that a device loaded muted is never sent an unmute. Once it
+    // is complete the registry announces it (DeviceAdded) with `source`.
     TDevice(TGroup* owner, const QString& ipAddress, const QString& longName, const QString& shortName,
-            bool muteA = false, bool muteB = false);
+            bool muteA = false, bool muteB = false, const TChangeSource& source = TChangeSource());
     ~TDevice() override;
 
     TGroup* Group() const { return FGroup; }
@@ -97,6 +100,11 @@ public:
     double Sensitivity_B() const { return FSensitivity_B; }
     double Limiter_A() const { return FLimiter_A; }
     double Limiter_B() const { return FLimiter_B; }
+    double Level(TLevel level) const;
+    // The device's own mute wish per channel; read by the next Reconcile.
+    bool Mute_CHA() const { return FMute_CHA; }
+    bool Mute_CHB() const { return FMute_CHB; }
+    bool Mute(TChannel channel) const { return channel == TChannel::A ? FMute_CHA : FMute_CHB; }
     bool Offline() const { return FOffline; }
     // Why the device is off-line when no probe decided it: its poll thread could not be created,
     // and creation is tried again every PollThreadRetryMs. Empty when there is no such reason.
@@ -105,22 +113,26 @@ public:
     const QStringList& Commands() const { return FCommands; }
     QStandardItem* Node() const { return FNode; }
     TSocketThread* Thread() const { return FThread; }
-
-    // The device's own mute wish per channel; read by the next Reconcile.
-    bool Mute_CHA = false;
-    bool Mute_CHB = false;
     // The last status block received (its initial contents until the first one arrives).
-    TDeviceStatus Status;
+    const TDeviceStatus& Status() const { return FStatus; }
 
-    void SetLongName(const QString& text);
-    void SetShortName(const QString& text);
-    void SetIPAddress(const QString& text);
-    void SetVolume_A(double x);
-    void SetVolume_B(double x);
-    void SetSensitivity_A(double x);
-    void SetSensitivity_B(double x);
-    void SetLimiter_A(double x);
-    void SetLimiter_B(double x);
+    // Every setter emits its change signal once when the stored value changes, and nothing when
+    // it stays; each reconciles the device either way.
+    void SetLongName(const QString& text, const TChangeSource& source = TChangeSource());
+    void SetShortName(const QString& text, const TChangeSource& source = TChangeSource());
+    void SetIPAddress(const QString& text, const TChangeSource& source = TChangeSource());
+    void SetVolume_A(double x, const TChangeSource& source = TChangeSource());
+    void SetVolume_B(double x, const TChangeSource& source = TChangeSource());
+    void SetSensitivity_A(double x, const TChangeSource& source = TChangeSource());
+    void SetSensitivity_B(double x, const TChangeSource& source = TChangeSource());
+    void SetLimiter_A(double x, const TChangeSource& source = TChangeSource());
+    void SetLimiter_B(double x, const TChangeSource& source = TChangeSource());
+    void SetLevel(TLevel level, double x, const TChangeSource& source = TChangeSource());
+    // Mute wishes are read by the next Reconcile; nothing is queued here.
+    void SetMute_CHA(bool on, const TChangeSource& source = TChangeSource());
+    void SetMute_CHB(bool on, const TChangeSource& source = TChangeSource());
+    void SetMute(TChannel channel, bool on, const TChangeSource& source = TChangeSource());
+    // The probe's verdict, from the poll thread's hand-off.
     void SetOffline(bool flag);
 
     TDeviceState DeviceState() const;
@@ -161,21 +173,35 @@ public:
     quint64 StatusCount() const { return FStatusCount; }
 
     // Poll-thread hand-off: a finished request. A 3157-byte body of a "/zyl.zyl" request that
-    // succeeded replaces Status; the first queue entry equal to `command` (case ignored) leaves.
+    // succeeded is stored as StoreStatus does; the first queue entry equal to `command` (case
+    // ignored) leaves.
     void StoreResult(const QString& command, bool fetched, const QByteArray& body);
+    // A status block the amplifier delivered: replaces Status, counts it, lowers limiters above
+    // the maximum of the model it tells, and emits StatusReceived.
+    void StoreStatus(const TDeviceStatus& status);
 
 signals:
+    // A level the device stores changed: `now` is the value stored, after clamping.
+    void LevelChanged(TDevice* device, TLevel level, double old, double now, const TChangeSource& source);
+    // The device's own mute wish of a channel changed.
+    void MuteChanged(TDevice* device, TChannel channel, bool now, const TChangeSource& source);
+    // A name or the address changed (as stored: cut to 255 characters, short names normalised).
+    void TextChanged(TDevice* device, TDeviceText text, const QString& old, const QString& now,
+                     const TChangeSource& source);
     // A status block arrived and replaced Status.
-    void StatusReceived();
+    void StatusReceived(TDevice* device);
     // LiveState changed; noticed whenever the node is refreshed, so at the latest on the next
     // reconciliation tick.
-    void LiveStateChanged(TLiveState state);
+    void LiveStateChanged(TDevice* device, TLiveState old, TLiveState now);
 
 private:
     friend class TGroup;
-    void SetLevel(double& field, double x);
-    void SetLimiter(double& field, double x);
-    void SetText(QString& field, const QString& text);
+    double& LevelField(TLevel level);
+    // Stores `stored` (the value after clamping) when it differs, then reconciles.
+    void StoreLevel(TLevel level, double stored, const TChangeSource& source);
+    void StoreText(TDeviceText which, QString& field, const QString& text, const TChangeSource& source);
+    // What follows a stored status block: counts, times, clamps, refresh and StatusReceived.
+    void StatusStored();
     // Lowers limiters above the maximum of the model Status reports; true when one changed.
     bool ClampLimitersToModel();
     // Notes since when each setting is held otherwise than wanted.
@@ -196,6 +222,9 @@ private:
     double FSensitivity_B = MinLevel;
     double FLimiter_A = MinLimiter;
     double FLimiter_B = MinLimiter;
+    bool FMute_CHA = false;
+    bool FMute_CHB = false;
+    TDeviceStatus FStatus;
     bool FOffline = false;
     quint64 FStatusCount = 0;
     // Monotonic times: since when the device answers the probe, when the last block arrived,

@@ -71,7 +71,7 @@ void Show(const QByteArray& body) {
     const quint64 before = device.StatusCount();
     device.StoreResult(QStringLiteral("/zyl.zyl"), true, body);
     FuzzCheck(device.StatusCount() == before + 1, "a block of the right size is taken");
-    FuzzCheck(device.Status.ToBody() == body, "the block is kept byte for byte");
+    FuzzCheck(device.Status().ToBody() == body, "the block is kept byte for byte");
     device.Reconcile();
 
     panel.Frame->SelectDevice(nullptr);

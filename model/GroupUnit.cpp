@@ -9,6 +9,7 @@
 #include <QStandardItem>
 #include <QStandardItemModel>
 
+#include <cmath>
 #include <optional>
 
 TGroup::TGroup(TGroups* registry) : QObject(registry), FRegistry(registry) {
@@ -51,66 +52,132 @@ void TGroup::RefreshNodeText() {
     FGroupNode->setText(FLongName + QStringLiteral(" [") + FShortName + QStringLiteral("]"));
 }
 
-void TGroup::SetLongName(const QString& text) {
-    if (text.left(TDevice::MaxTextLength) != FLongName)
-        FLongName = text.left(TDevice::MaxTextLength);
-    RefreshNodeText();
+void TGroup::SetLongName(const QString& text, const TChangeSource& source) {
+    const QString stored = text.left(TDevice::MaxTextLength);
+    if (stored != FLongName) {
+        const QString old = FLongName;
+        FLongName = stored;
+        RefreshNodeText();
+        emit TextChanged(this, TGroupText::LongName, old, FLongName, source);
+    }
 }
 
-void TGroup::SetShortName(const QString& text) {
-    if (text.left(TDevice::MaxTextLength) != FShortName) {
+void TGroup::SetShortName(const QString& text, const TChangeSource& source) {
+    const QString stored = UpperCaseLetters(text.left(TDevice::MaxTextLength));
+    if (stored != FShortName) {
+        const QString old = FShortName;
         FRegistry->UnindexShortName(this, FShortName);
-        FShortName = UpperCaseLetters(text.left(TDevice::MaxTextLength));
+        FShortName = stored;
         FRegistry->IndexShortName(this, FShortName);
         for (TDevice* device : std::as_const(FDevices))
             device->SendGroupName(FShortName);
+        RefreshNodeText();
+        emit TextChanged(this, TGroupText::ShortName, old, FShortName, source);
     }
-    RefreshNodeText();
 }
 
-void TGroup::SetLevel(double& field, double x, void (TDevice::*setter)(double)) {
-    if (x == field)
+double& TGroup::LevelField(TLevel level) {
+    switch (level) {
+    case TLevel::Volume_A:
+        return FVolume_A;
+    case TLevel::Volume_B:
+        return FVolume_B;
+    case TLevel::Sensitivity_A:
+        return FSensitivity_A;
+    case TLevel::Sensitivity_B:
+        return FSensitivity_B;
+    case TLevel::Limiter_A:
+        return FLimiter_A;
+    case TLevel::Limiter_B:
+        break;
+    }
+    return FLimiter_B;
+}
+
+double TGroup::Level(TLevel level) const {
+    return const_cast<TGroup*>(this)->LevelField(level);
+}
+
+void TGroup::SetLevel(TLevel level, double x, const TChangeSource& source) {
+    double& field = LevelField(level);
+    // Two NaNs are the same level too: setting one again changes nothing.
+    if (x == field || (std::isnan(x) && std::isnan(field)))
         return;
+    const double old = field;
     field = x;
-    // A copy: a member's Reconcile never changes the list, but a copy costs nothing here.
+    // A copy: a member's Reconcile never changes the list, but a listener might.
     const QList<TDevice*> members = FDevices;
     for (TDevice* device : members)
-        (device->*setter)(field);
+        device->SetLevel(level, x, source);
+    emit LevelChanged(this, level, old, x, source);
 }
 
-void TGroup::SetVolume_A(double x) {
-    SetLevel(FVolume_A, x, &TDevice::SetVolume_A);
+void TGroup::SetVolume_A(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Volume_A, x, source);
 }
-void TGroup::SetVolume_B(double x) {
-    SetLevel(FVolume_B, x, &TDevice::SetVolume_B);
+void TGroup::SetVolume_B(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Volume_B, x, source);
 }
-void TGroup::SetSensitivity_A(double x) {
-    SetLevel(FSensitivity_A, x, &TDevice::SetSensitivity_A);
+void TGroup::SetSensitivity_A(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Sensitivity_A, x, source);
 }
-void TGroup::SetSensitivity_B(double x) {
-    SetLevel(FSensitivity_B, x, &TDevice::SetSensitivity_B);
+void TGroup::SetSensitivity_B(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Sensitivity_B, x, source);
 }
-void TGroup::SetLimiter_A(double x) {
-    SetLevel(FLimiter_A, x, &TDevice::SetLimiter_A);
+void TGroup::SetLimiter_A(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Limiter_A, x, source);
 }
-void TGroup::SetLimiter_B(double x) {
-    SetLevel(FLimiter_B, x, &TDevice::SetLimiter_B);
-}
-
-void TGroup::SetVolume_Lock(bool on) {
-    FVolume_Lock = on;
-}
-void TGroup::SetSensitivity_Lock(bool on) {
-    FSensitivity_Lock = on;
-}
-void TGroup::SetLimiter_Lock(bool on) {
-    FLimiter_Lock = on;
+void TGroup::SetLimiter_B(double x, const TChangeSource& source) {
+    SetLevel(TLevel::Limiter_B, x, source);
 }
 
-void TGroup::AdoptDevice(TDevice* device) {
+bool& TGroup::LockField(TLock lock) {
+    switch (lock) {
+    case TLock::Volume:
+        return FVolume_Lock;
+    case TLock::Sensitivity:
+        return FSensitivity_Lock;
+    case TLock::Limiter:
+        break;
+    }
+    return FLimiter_Lock;
+}
+
+bool TGroup::Lock(TLock lock) const {
+    return const_cast<TGroup*>(this)->LockField(lock);
+}
+
+void TGroup::SetLock(TLock lock, bool on, const TChangeSource& source) {
+    bool& field = LockField(lock);
+    if (field == on)
+        return;
+    field = on;
+    emit LockChanged(this, lock, on, source);
+}
+
+void TGroup::SetVolume_Lock(bool on, const TChangeSource& source) {
+    SetLock(TLock::Volume, on, source);
+}
+void TGroup::SetSensitivity_Lock(bool on, const TChangeSource& source) {
+    SetLock(TLock::Sensitivity, on, source);
+}
+void TGroup::SetLimiter_Lock(bool on, const TChangeSource& source) {
+    SetLock(TLock::Limiter, on, source);
+}
+
+void TGroup::SetMute(bool on, const TChangeSource& source) {
+    if (FMute == on)
+        return;
+    FMute = on;
+    emit MuteChanged(this, on, source);
+}
+
+void TGroup::AdoptDevice(TDevice* device, const TChangeSource& source) {
     if (!device)
         return;
     TGroup* old = device->FGroup;
+    if (old == this && !FDevices.isEmpty() && FDevices.last() == device)
+        return; // already the last member here: nothing moves
     if (old)
         old->RemoveMember(device);
     FDevices.append(device);
@@ -122,6 +189,7 @@ void TGroup::AdoptDevice(TDevice* device) {
         QList<QStandardItem*> row = oldParent ? oldParent->takeRow(node->row()) : QList<QStandardItem*>{node};
         FGroupNode->appendRow(row);
     }
+    emit FRegistry->DeviceMoved(device, old, this, source);
 }
 
 void TGroup::LoadDevices(XmlReader& reader) {
@@ -145,7 +213,8 @@ void TGroup::LoadDevices(XmlReader& reader) {
             const QString muteBText = reader.Attribute(QStringLiteral("Mute_CHB"));
             const std::optional<bool> muteA = TryTextToBool(muteAText);
             const std::optional<bool> muteB = muteA ? TryTextToBool(muteBText) : std::nullopt;
-            new TDevice(this, address, longName, shortName, muteA.value_or(false), muteB.value_or(false));
+            new TDevice(this, address, longName, shortName, muteA.value_or(false), muteB.value_or(false),
+                        TChangeSource::File());
             if (!muteA)
                 TextToBool(muteAText);
             if (!muteB)

@@ -1,7 +1,6 @@
 #include "model/GroupsUnit.h"
 
 #include "device/DeviceUnit.h"
-#include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
 #include "model/Utils.h"
 #include "model/logging.h"
@@ -25,23 +24,24 @@ TGroups::~TGroups() {
     FShortNames.clear();
     while (!FGroups.isEmpty())
         delete FGroups.first();
-    if (CurrentRegistry() == this)
-        SetCurrentRegistry(nullptr);
     delete FTreeNodes;
     FTreeNodes = nullptr;
     Trace(QStringLiteral("TGroups.Destroy End"));
 }
 
-void TGroups::SetVolume(double x) {
+void TGroups::SetVolume(double x, const TChangeSource& source) {
     if (x != FVolume) {
+        const double old = FVolume;
         FVolume = x;
-        emit VolumeChanged(x);
+        emit VolumeChanged(old, x, source);
     }
 }
 
-void TGroups::SetMute(bool flag) {
-    if (flag != FMute)
+void TGroups::SetMute(bool flag, const TChangeSource& source) {
+    if (flag != FMute) {
         FMute = flag;
+        emit MuteChanged(flag, source);
+    }
 }
 
 TGroup* TGroups::FindGroup(const QString& shortName) const {
@@ -80,13 +80,31 @@ void TGroups::UnindexShortName(TGroup* group, const QString& shortName) {
     found->First = next == FGroups.cend() ? nullptr : *next;
 }
 
-TGroup* TGroups::FindOrAddGroup(const QString& longName, const QString& shortName) {
+TGroup* TGroups::FindOrAddGroup(const QString& longName, const QString& shortName,
+                                const TChangeSource& source) {
     if (TGroup* found = FindGroup(shortName))
         return found;
     auto* group = new TGroup(this);
-    group->SetLongName(longName);
-    group->SetShortName(shortName);
+    group->SetLongName(longName, source);
+    group->SetShortName(shortName, source);
+    emit GroupAdded(group, source);
     return group;
+}
+
+void TGroups::DeleteGroup(TGroup* group, const TChangeSource& source) {
+    if (!group || group->Registry() != this)
+        return;
+    for (TDevice* device : group->Devices())
+        emit DeviceRemoved(device, source);
+    emit GroupRemoved(group, source);
+    delete group;
+}
+
+void TGroups::DeleteDevice(TDevice* device, const TChangeSource& source) {
+    if (!device || !device->Group() || device->Group()->Registry() != this)
+        return;
+    emit DeviceRemoved(device, source);
+    delete device;
 }
 
 void TGroups::ReconcileAll() {
@@ -110,19 +128,25 @@ bool TGroups::LoadGroups(XmlReader& reader) {
         if (kind == XmlReader::StartTag || kind == XmlReader::EmptyElementTag) {
             const QString name = reader.Name();
             if (name == QLatin1String("Group")) {
+                const TChangeSource file = TChangeSource::File();
+                const auto level = [&reader](const char* attribute) {
+                    return StrToFloat(reader.Attribute(QLatin1String(attribute)));
+                };
+                const auto flag = [&reader](const char* attribute) {
+                    return TextToBool(reader.Attribute(QLatin1String(attribute)));
+                };
                 current = FindOrAddGroup(reader.Attribute(QStringLiteral("LongName")),
-                                         reader.Attribute(QStringLiteral("ShortName")));
-                current->SetVolume_A(StrToFloat(reader.Attribute(QStringLiteral("Volume_A"))));
-                current->SetVolume_B(StrToFloat(reader.Attribute(QStringLiteral("Volume_B"))));
-                current->SetSensitivity_A(StrToFloat(reader.Attribute(QStringLiteral("Sensitivity_A"))));
-                current->SetSensitivity_B(StrToFloat(reader.Attribute(QStringLiteral("Sensitivity_B"))));
-                current->SetLimiter_A(StrToFloat(reader.Attribute(QStringLiteral("Limiter_A"))));
-                current->SetLimiter_B(StrToFloat(reader.Attribute(QStringLiteral("Limiter_B"))));
-                current->SetVolume_Lock(TextToBool(reader.Attribute(QStringLiteral("Volume_Lock"))));
-                current->SetSensitivity_Lock(
-                    TextToBool(reader.Attribute(QStringLiteral("Sensitivity_Lock"))));
-                current->SetLimiter_Lock(TextToBool(reader.Attribute(QStringLiteral("Limiter_Lock"))));
-                current->Mute = TextToBool(reader.Attribute(QStringLiteral("Mute")));
+                                         reader.Attribute(QStringLiteral("ShortName")), file);
+                current->SetVolume_A(level("Volume_A"), file);
+                current->SetVolume_B(level("Volume_B"), file);
+                current->SetSensitivity_A(level("Sensitivity_A"), file);
+                current->SetSensitivity_B(level("Sensitivity_B"), file);
+                current->SetLimiter_A(level("Limiter_A"), file);
+                current->SetLimiter_B(level("Limiter_B"), file);
+                current->SetVolume_Lock(flag("Volume_Lock"), file);
+                current->SetSensitivity_Lock(flag("Sensitivity_Lock"), file);
+                current->SetLimiter_Lock(flag("Limiter_Lock"), file);
+                current->SetMute(flag("Mute"), file);
             } else if (name == QLatin1String("Devices") && current && kind == XmlReader::StartTag) {
                 current->LoadDevices(reader);
                 // A Devices element left open ends at the end tag of Groups.

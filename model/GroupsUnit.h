@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/ChangeSource.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -18,7 +20,7 @@ QString ShortNameKey(const QString& shortName);
 
 // The root of the project model: the groups in registry order, the global volume offset and
 // global mute, and the device tree that mirrors them (one root node per group, one child node
-// per device). The main window replaces it wholesale on New and Open.
+// per device). The session replaces it wholesale on New and Open.
 class TGroups : public QObject {
     Q_OBJECT
 public:
@@ -33,8 +35,9 @@ public:
 
     double Volume() const { return FVolume; }
     bool Mute() const { return FMute; }
-    void SetVolume(double x);
-    void SetMute(bool flag);
+    // Each emits its change signal once when the stored value changes, and nothing when it stays.
+    void SetVolume(double x, const TChangeSource& source = TChangeSource());
+    void SetMute(bool flag, const TChangeSource& source = TChangeSource());
 
     // The node collection that a tree view shows; owned by the registry.
     QStandardItemModel* TreeNodes() const { return FTreeNodes; }
@@ -46,15 +49,24 @@ public:
     // The first group, in registry order, whose ShortName has the same ShortNameKey, or nullptr.
     // Constant time: the registry keeps an index of the keys.
     TGroup* FindGroup(const QString& shortName) const;
-    // FindGroup, or a new group appended with these names (long name first).
-    TGroup* FindOrAddGroup(const QString& longName, const QString& shortName);
+    // FindGroup, or a new group appended with these names (long name first), announced by
+    // GroupAdded once it has its names.
+    TGroup* FindOrAddGroup(const QString& longName, const QString& shortName,
+                           const TChangeSource& source = TChangeSource());
+
+    // Deleting on someone's behalf: DeviceRemoved (for each member of a group first) and
+    // GroupRemoved carry who asked, before the usual Destroying signals and the deletion itself.
+    // Destroying the registry says nothing of the kind: it is not a change of the project.
+    void DeleteGroup(TGroup* group, const TChangeSource& source = TChangeSource());
+    void DeleteDevice(TDevice* device, const TChangeSource& source = TChangeSource());
 
     // Reconcile of every device, groups in registry order, devices in member order: what the
     // 100 ms tick of the program does.
     void ReconcileAll();
 
-    // Reads Group elements and their devices up to the end tag of the Groups element. Returns
-    // whether that end tag came (false: the document ended first).
+    // Reads Group elements and their devices up to the end tag of the Groups element, every change
+    // made with the project file as its source. Returns whether that end tag came (false: the
+    // document ended first).
     bool LoadGroups(XmlReader& reader);
 
     // The group of a tree node's object, or the device of it; nullptr for other nodes.
@@ -62,9 +74,20 @@ public:
     static TDevice* NodeDevice(QObject* nodeObject);
 
 signals:
-    // The global volume offset changed (SetVolume with another value).
-    void VolumeChanged(double volume);
-    // A group is about to be destroyed: windows showing it must let go first.
+    // The global volume offset changed.
+    void VolumeChanged(double old, double now, const TChangeSource& source);
+    // The global mute changed.
+    void MuteChanged(bool now, const TChangeSource& source);
+    // A group was created (by FindOrAddGroup) and named.
+    void GroupAdded(TGroup* group, const TChangeSource& source);
+    // A device was created and joined its group.
+    void DeviceAdded(TDevice* device, const TChangeSource& source);
+    // A device moved to the end of group `to` (from `from`, which may be the same group).
+    void DeviceMoved(TDevice* device, TGroup* from, TGroup* to, const TChangeSource& source);
+    // DeleteGroup and DeleteDevice are about to delete: who asked for it.
+    void GroupRemoved(TGroup* group, const TChangeSource& source);
+    void DeviceRemoved(TDevice* device, const TChangeSource& source);
+    // A group is about to be destroyed, however: windows showing it must let go first.
     void GroupDestroying(TGroup* group);
     // A device is about to be destroyed.
     void DeviceDestroying(TDevice* device);

@@ -27,8 +27,6 @@ IFormBounds::~IFormBounds() = default;
 
 namespace {
 
-// Where the main window stands when no window supplies its bounds.
-
 // The predefined entities of the markup characters, which the reader turns back, and a character
 // reference for the zero character, which would end the document where it stands (a name holds
 // one after reading "&#0;"); every other character stands as it is.
@@ -81,8 +79,8 @@ void WriteDevice(TProjectText& out, const TDevice& device) {
     out.Attr(6, "<Device LongName='", Escaped(device.LongName()));
     out.Attr(14, "ShortName='", Escaped(device.ShortName()));
     out.Attr(14, "IPAddress='", Escaped(device.IPAddress()));
-    out.Attr(14, "Mute_CHA='", BoolToText(device.Mute_CHA));
-    out.Attr(14, "Mute_CHB='", BoolToText(device.Mute_CHB), "'>");
+    out.Attr(14, "Mute_CHA='", BoolToText(device.Mute_CHA()));
+    out.Attr(14, "Mute_CHB='", BoolToText(device.Mute_CHB()), "'>");
     out.Line(6, QStringLiteral("</Device>"));
 }
 
@@ -98,7 +96,7 @@ void WriteGroup(TProjectText& out, const TGroup& group) {
     out.Attr(9, "Volume_Lock='", BoolToText(group.Volume_Lock()));
     out.Attr(9, "Sensitivity_Lock='", BoolToText(group.Sensitivity_Lock()));
     out.Attr(9, "Limiter_Lock='", BoolToText(group.Limiter_Lock()));
-    out.Attr(9, "Mute='", BoolToText(group.Mute), "'>");
+    out.Attr(9, "Mute='", BoolToText(group.Mute()), "'>");
     out.Line(4, QStringLiteral("<Devices>"));
     for (const TDevice* device : group.Devices())
         WriteDevice(out, *device);
@@ -275,8 +273,8 @@ void LoadProject(TGroups& registry, const QString& fileName, IFormBounds* bounds
             continue;
         const QString name = reader.Name();
         if (name == QLatin1String("Groups")) {
-            registry.SetVolume(StrToFloat(reader.Attribute(QStringLiteral("Volume"))));
-            registry.SetMute(TextToBool(reader.Attribute(QStringLiteral("Mute"))));
+            registry.SetVolume(StrToFloat(reader.Attribute(QStringLiteral("Volume"))), TChangeSource::File());
+            registry.SetMute(TextToBool(reader.Attribute(QStringLiteral("Mute"))), TChangeSource::File());
             // An empty Groups tag holds no groups; reading on for its end tag would swallow
             // the Application element that follows.
             complete = reader.Kind() == XmlReader::EmptyElementTag || registry.LoadGroups(reader);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/Constants.h"
+
 #include <QRect>
 #include <QString>
 
@@ -21,7 +23,8 @@ public:
 // the default window bounds are written. Raises EFileError "Cannot create file <name>".
 void SaveProject(TGroups& registry, const QString& fileName, const IFormBounds* bounds);
 
-// Reads a project file into `registry` (just created, empty) and hands the window bounds it
+// Reads a project file into `registry` (just created, empty), every change made with the project
+// file as its source (TChangeSource::File), and hands the window bounds it
 // holds to `bounds` (when given). A file that does not exist loads as an empty project. Raises
 // EFileError "Cannot open file <name>" for a file that exists but cannot be read, "<name> is
 // damaged: it ends before </Groups>" for one whose Groups element is missing or never closed,

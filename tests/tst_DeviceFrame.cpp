@@ -1,13 +1,13 @@
 // The device panel on status blocks built in the test, and (against a simulated amplifier on
 // 127.0.23.x:80) the settings an amplifier holds.
 #include "controls/ColorBar1.h"
+#include "model/Session.h"
 #include "support/ModelFixture.h"
 #include "tools/ampsim/AmpRack.h"
 #include "ui/DeviceFrameUnit.h"
 #include "ui/ImageButton.h"
 
 #include <QLabel>
-#include <QTimer>
 #include <QtTest>
 
 #include <cstring>
@@ -21,7 +21,7 @@ struct TPanelFixture : TModelFixture {
     }
     // A status block with every meter field set, as an amplifier would send it.
     void Meters() {
-        TDeviceStatus& s = Device->Status;
+        TDeviceStatus s = Device->Status();
         std::memcpy(s.PD_PSU_Temperature.Chars, "045", 3);
         std::memcpy(s.PD_Amplifier_Temperature.Chars, "052", 3);
         s.PD_Actual_AC_Input.Set(336);
@@ -33,6 +33,7 @@ struct TPanelFixture : TModelFixture {
         s.PD_Model.Set("KV-30");
         s.PD_Speaker_Impedance_CHA.Set("8.00X");
         s.PD_Speaker_Impedance_CHB.Set("4.0");
+        Device->StoreStatus(s);
     }
     TDevice* Device;
     TDeviceFrame Frame;
@@ -101,13 +102,15 @@ void TestDeviceFrame::modelMaximaPersistAcrossAnUnknownModel() {
         QCOMPARE(c->OUTPUT_POWER->MaxValue(), 4000);
     }
     TDevice* other = new TDevice(f.Device->Group(), "192.168.1.21", "B", "B");
-    other->Status = StatusInLine(*other);
-    other->Status.PD_Model.Set("XXXXX");
+    TDeviceStatus s = StatusInLine(*other);
+    s.PD_Model.Set("XXXXX");
+    other->StoreStatus(s);
     f.Frame.SelectDevice(other);
     f.Frame.Timer1Timer();
     QCOMPARE(f.Frame.PD_Model->text(), QStringLiteral("XXXXXX"));
     QCOMPARE(f.Frame.CHB.OUTPUT_POWER->MaxValue(), 4000);
-    other->Status.PD_Model.Set("KV-20");
+    s.PD_Model.Set("KV-20");
+    other->StoreStatus(s);
     f.Frame.Timer1Timer();
     QCOMPARE(f.Frame.CHB.OUTPUT_POWER->MaxValue(), 2500);
     QCOMPARE(f.Frame.CHA.OUTPUT_PEAK_VOLTAGE->MaxValue(), 100);
@@ -115,8 +118,10 @@ void TestDeviceFrame::modelMaximaPersistAcrossAnUnknownModel() {
 
 void TestDeviceFrame::channelStateTwoShowsNeitherPicture() {
     TPanelFixture f;
-    f.Device->Status.PD_CHA_Status = 2;
-    f.Device->Status.PD_CHB_Status = 1;
+    TDeviceStatus s = f.Device->Status();
+    s.PD_CHA_Status = 2;
+    s.PD_CHB_Status = 1;
+    f.Device->StoreStatus(s);
     f.Frame.SelectDevice(f.Device);
     f.Frame.Timer1Timer();
     QVERIFY(f.Frame.isVisible()); // state 1 needs only non-zero channel states
@@ -139,8 +144,10 @@ void TestDeviceFrame::unreadableFieldShowsAQuestionMarkAlone() {
     QFETCH(QStringList, shown);
     TPanelFixture f;
     f.Meters();
-    reinterpret_cast<char*>(&f.Device->Status)[offset] = 'x';
-    f.Device->Status.PD_CHA_Mute_Off = 0;
+    TDeviceStatus s = f.Device->Status();
+    reinterpret_cast<char*>(&s)[offset] = 'x';
+    s.PD_CHA_Mute_Off = 0;
+    f.Device->StoreStatus(s);
     f.Frame.SelectDevice(f.Device);
     QCOMPARE(QStringList({f.Frame.PD_PSU_Temperature->text(), f.Frame.PD_Amplifier_Temperature->text(),
                           f.Frame.PD_Actual_FAN_Speed->text()}),
@@ -224,15 +231,14 @@ void TestDeviceFrame::showsWhatTheAmplifierHoldsAndMarksWhatLags() {
             amp.Update([](TAmpState& s) { s.Settings[0] = std::uint8_t(LevelCode(-20)); });
     });
     QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
-    auto registry = std::make_unique<TGroups>();
+    TSession session;
+    TGroups* registry = session.Registry();
     registry->SetVolume(-6);
     TGroup* g = registry->FindOrAddGroup("Main", "MAIN");
     g->SetVolume_A(-12);
     g->SetVolume_B(-12);
     TDevice* device = new TDevice(g, "127.0.23.1", "Amp", "AMP01");
-    QTimer reconcile; // the main window's tick
-    QObject::connect(&reconcile, &QTimer::timeout, registry.get(), &TGroups::ReconcileAll);
-    reconcile.start(100);
+    session.Start();
     TDeviceFrame frame;
     frame.SelectDevice(device);
     // Channel B holds the group's -12 dB with the global -6 dB; channel A lags, and once it has
@@ -243,39 +249,46 @@ void TestDeviceFrame::showsWhatTheAmplifierHoldsAndMarksWhatLags() {
     QVERIFY(frame.CHA.Held_Volume->font().bold() && !frame.CHB.Held_Volume->font().bold());
     amp.SetRequestObserver(nullptr); // it takes the volume now
     QTRY_COMPARE_WITH_TIMEOUT(frame.CHA.Held_Volume->text(), QStringLiteral("-18dB"), 10000);
-    reconcile.stop();
 }
 
 void TestDeviceFrame::muteClickChangesTheWishNotThePicture() {
     TPanelFixture f;
     f.Frame.SelectDevice(f.Device);
     f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.CHA.MUTE_OFF->isVisible());
-    QTest::mouseClick(f.Frame.CHA.MUTE_OFF, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
-    QVERIFY(f.Device->Mute_CHA);
-    QVERIFY(!f.Device->Mute_CHB);
+    auto* muteOffA = f.Frame.findChild<TImageButton*>("CHA_MUTE_OFF");
+    auto* muteOnA = f.Frame.findChild<TImageButton*>("CHA_MUTE_ON");
+    auto* muteOffB = f.Frame.findChild<TImageButton*>("CHB_MUTE_OFF");
+    QVERIFY(muteOffA && muteOnA && muteOffB);
+    QVERIFY(muteOffA->isVisible());
+    QTest::mouseClick(muteOffA, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QVERIFY(f.Device->Mute_CHA());
+    QVERIFY(!f.Device->Mute_CHB());
     f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.CHA.MUTE_OFF->isVisible()); // until the amplifier reports it
+    QVERIFY(muteOffA->isVisible()); // until the amplifier reports it
     f.Device->Reconcile();
     QVERIFY(f.Device->Commands().contains("/mute_a_on.html"));
-    f.Device->Status.PD_CHA_Mute_Off = 0;
+    TDeviceStatus s = f.Device->Status();
+    s.PD_CHA_Mute_Off = 0;
+    f.Device->StoreStatus(s);
     f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.CHA.MUTE_ON->isVisible());
-    QVERIFY(!f.Frame.CHA.MUTE_OFF->isVisible());
+    QVERIFY(muteOnA->isVisible());
+    QVERIFY(!muteOffA->isVisible());
     // With the group muted, inverting the device's own wish leaves the channel muted.
-    f.Device->Group()->Mute = true;
-    QTest::mouseClick(f.Frame.CHA.MUTE_ON, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
-    QVERIFY(!f.Device->Mute_CHA);
+    f.Device->Group()->SetMute(true);
+    QTest::mouseClick(muteOnA, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QVERIFY(!f.Device->Mute_CHA());
     f.Frame.Timer1Timer();
-    QVERIFY(f.Frame.CHA.MUTE_ON->isVisible());
-    QTest::mouseClick(f.Frame.CHB.MUTE_OFF, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
-    QVERIFY(f.Device->Mute_CHB);
+    QVERIFY(muteOnA->isVisible());
+    QTest::mouseClick(muteOffB, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QVERIFY(f.Device->Mute_CHB());
 }
 
 void TestDeviceFrame::amplifierTextsAreShownAsPlainText() {
     TPanelFixture f;
-    f.Device->Status.PD_GroupName.Set("<b>x\x01");
-    f.Device->Status.PD_Model.Set("<i>&a");
+    TDeviceStatus s = f.Device->Status();
+    s.PD_GroupName.Set("<b>x\x01");
+    s.PD_Model.Set("<i>&a");
+    f.Device->StoreStatus(s);
     f.Frame.SelectDevice(f.Device);
     f.Frame.Timer1Timer();
     QCOMPARE(f.Frame.PD_GroupName->textFormat(), Qt::PlainText);

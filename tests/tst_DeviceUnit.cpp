@@ -133,7 +133,7 @@ void TestDeviceUnit::newDeviceLeavesItsConstructorWithTheFullQueue() {
     QCOMPARE(d->Commands(),
              QStringList({"/zyl.zyl", "/group=MAIN ", "/lock_off", kSettings + "171171191191100100",
                           "/mute_a_off.html", "/mute_b_off.html", "/name=AMP01"}));
-    QCOMPARE(d->Status.ToBody(), TDeviceStatus::Initial().ToBody());
+    QCOMPARE(d->Status().ToBody(), TDeviceStatus::Initial().ToBody());
     QCOMPARE(d->Offline(), false);
     QCOMPARE(g->DeviceCount(), 1);
     QCOMPARE(g->Device(0), d);
@@ -145,7 +145,7 @@ void TestDeviceUnit::newDeviceWantingMutesIsNeverSentAnUnmute() {
     QVERIFY(!d->Commands().contains("/mute_a_off.html"));
     QVERIFY(!d->Commands().contains("/mute_b_off.html"));
     // Once the amplifier reports itself unmuted, the wanted mutes are sent.
-    d->Status = StatusInLine(*d);
+    d->StoreStatus(StatusInLine(*d));
     d->Reconcile();
     QVERIFY(d->Commands().contains("/mute_a_on.html"));
     QVERIFY(d->Commands().contains("/mute_b_on.html"));
@@ -157,11 +157,11 @@ void TestDeviceUnit::reconcileInLineQueuesOnlyTheStatusRequest() {
     TGroup* g = f.AddGroup("MAIN");
     g->SetVolume_A(-20.25);
     TDevice* d = new TDevice(g, "192.168.1.20", "Amp", "AB C");
-    d->Status = StatusInLine(*d);
+    d->StoreStatus(StatusInLine(*d));
     Drain(d);
     d->Reconcile();
     QCOMPARE(d->Commands(), QStringList({"/zyl.zyl"}));
-    QCOMPARE(d->Status.PD_GroupName.Text(),
+    QCOMPARE(d->Status().PD_GroupName.Text(),
              QStringLiteral("MAIN ")); // four letters plus a space count as in line
 }
 
@@ -169,12 +169,14 @@ void TestDeviceUnit::reconcileCorrectsWhatDiffers() {
     TModelFixture f;
     TGroup* g = f.AddGroup("MAIN");
     TDevice* d = new TDevice(g, "192.168.1.20", "Amp", "AMP01");
-    d->Status = StatusInLine(*d);
+    TDeviceStatus s = StatusInLine(*d);
+    d->StoreStatus(s);
     Drain(d);
 
-    d->Status.PD_CHB_Limiter = 11;        // one of six settings differs
-    d->Status.PD_DeviceName.Set("amp01"); // names compare exactly, case included
-    d->Status.PD_GroupName.Set("MAIN");   // without the padding space
+    s.PD_CHB_Limiter = 11;        // one of six settings differs
+    s.PD_DeviceName.Set("amp01"); // names compare exactly, case included
+    s.PD_GroupName.Set("MAIN");   // without the padding space
+    d->StoreStatus(s);
     d->Reconcile();
     QCOMPARE(d->Commands(), QStringList({"/zyl.zyl", "/name=AMP01", "/group=MAIN ", "/lock_off",
                                          kSettings + d->SettingsValue()}));
@@ -208,7 +210,7 @@ void TestDeviceUnit::settingsValueCarriesTheGlobalOffset() {
     QCOMPARE(d->SettingsValue().size(), 18);
     QCOMPARE(d->SettingsValue().left(3), first);
     // A device that holds the capped value counts as in line.
-    d->Status = StatusInLine(*d);
+    d->StoreStatus(StatusInLine(*d));
     Drain(d);
     d->Reconcile();
     QCOMPARE(d->Commands(), QStringList({"/zyl.zyl"}));
@@ -239,10 +241,11 @@ void TestDeviceUnit::muteCombinations() {
     TModelFixture f;
     TGroup* g = f.AddGroup("G");
     TDevice* d = new TDevice(g, "192.168.1.20", "Amp", "A");
-    d->Status = StatusInLine(*d);
-    d->Status.PD_CHA_Mute_Off = std::uint8_t(reported);
-    d->Mute_CHA = own;
-    g->Mute = group;
+    TDeviceStatus s = StatusInLine(*d);
+    s.PD_CHA_Mute_Off = std::uint8_t(reported);
+    d->StoreStatus(s);
+    d->SetMute_CHA(own);
+    g->SetMute(group);
     f.Registry->SetMute(global);
     Drain(d);
     d->Reconcile();
@@ -295,15 +298,19 @@ void TestDeviceUnit::limiterIsClampedByTheKnownModel() {
     QFETCH(double, stored);
     TModelFixture f;
     TDevice* d = new TDevice(f.AddGroup("G"), "192.168.1.20", "Amp", "A");
-    d->Status.PD_Model.Set(model);
+    TDeviceStatus s = d->Status();
+    s.PD_Model.Set(model);
+    d->StoreStatus(s);
     d->SetLimiter_A(in);
     QCOMPARE(d->Limiter_A(), stored);
-    // Stored values are not clamped again when a model becomes known.
-    d->Status.PD_Model.Set("XXXXX");
+    // A limiter set while the model was unknown is lowered by the block that tells the model.
+    s.PD_Model.Set("XXXXX");
+    d->StoreStatus(s);
     d->SetLimiter_B(170);
-    d->Status.PD_Model.Set("KV-20");
-    d->Reconcile();
-    QCOMPARE(d->Limiter_B(), 170.0); // a status block that tells the model does (below)
+    QCOMPARE(d->Limiter_B(), 170.0);
+    s.PD_Model.Set("KV-20");
+    d->StoreStatus(s);
+    QCOMPARE(d->Limiter_B(), 100.0);
 }
 
 void TestDeviceUnit::textsAreCutTo255Characters() {
@@ -322,15 +329,17 @@ void TestDeviceUnit::nodeTextAndStateIndex() {
     QCOMPARE(d->Node()->text(), QStringLiteral("Front left [AB C ]"));
     QCOMPARE(d->Node()->parent(), g->GroupNode());
     QCOMPARE(d->Node()->data(TGroups::StateIndexRole).toInt(), 2); // no status block yet
-    d->Status.PD_CHA_Status = 1;
-    d->Status.PD_CHB_Status = 1;
-    d->RefreshNodeText();
+    TDeviceStatus s = d->Status();
+    s.PD_CHA_Status = 1;
+    s.PD_CHB_Status = 1;
+    d->StoreStatus(s);
     QCOMPARE(d->DeviceState(), 1);
     QCOMPARE(d->Node()->data(TGroups::StateIndexRole).toInt(), 1);
-    d->Status.PD_CHB_Status = 0;
-    d->RefreshNodeText();
+    s.PD_CHB_Status = 0;
+    d->StoreStatus(s);
     QCOMPARE(d->Node()->data(TGroups::StateIndexRole).toInt(), 2);
-    d->Status.PD_CHB_Status = 1;
+    s.PD_CHB_Status = 1;
+    d->StoreStatus(s);
     d->SetOffline(true); // off-line wins whatever the status says
     QCOMPARE(d->Node()->data(TGroups::StateIndexRole).toInt(), 3);
     d->SetIPAddress("192.168.1.21");
@@ -371,7 +380,7 @@ void TestDeviceUnit::amplifierInLineIsSentNothingButStatusRequests() {
 void TestDeviceUnit::storeResultAcceptsOnlyAStatusBlock() {
     TModelFixture f;
     TDevice* d = new TDevice(f.AddGroup("G"), "192.168.1.20", "Amp", "A");
-    const QByteArray initial = d->Status.ToBody();
+    const QByteArray initial = d->Status().ToBody();
     TDeviceStatus reported = StatusInLine(*d);
     const QByteArray block = reported.ToBody();
 
@@ -379,13 +388,13 @@ void TestDeviceUnit::storeResultAcceptsOnlyAStatusBlock() {
     d->StoreResult("/zyl.zyl", true, block + 'x');
     d->StoreResult("/zyl.zyl", false, block); // a failed fetch never counts
     d->StoreResult("/name=A    ", true, block);
-    QCOMPARE(d->Status.ToBody(), initial);
+    QCOMPARE(d->Status().ToBody(), initial);
     d->StoreResult("/ZYL.ZYL", true, block); // removal ignores case; storing does not
-    QCOMPARE(d->Status.ToBody(), initial);
+    QCOMPARE(d->Status().ToBody(), initial);
     QVERIFY(!d->Commands().contains("/zyl.zyl"));
     d->QueueCommand("/zyl.zyl", QString());
     d->StoreResult("/zyl.zyl", true, block);
-    QCOMPARE(d->Status.ToBody(), block);
+    QCOMPARE(d->Status().ToBody(), block);
 }
 
 void TestDeviceUnit::storeResultLeavesACommandReplacedInFlight() {

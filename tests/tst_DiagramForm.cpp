@@ -106,8 +106,10 @@ void TestDiagramForm::samplesDrawYellowColumnsAtTheirPlaces() {
     TModelFixture f;
     TDevice* device = new TDevice(f.AddGroup("G"), "127.0.16.1", "Amp", "AMP01");
     const TGraphArea& graph = DiagramGraphAreas()[size_t(area)];
-    for (const auto& [index, value] : samples)
-        (device->Status.*graph.History)[index] = std::uint8_t(value);
+    EditStatus(*device, [&](TDeviceStatus& s) {
+        for (const auto& [index, value] : samples)
+            (s.*graph.History)[index] = std::uint8_t(value);
+    });
 
     TForm4 form;
     form.Timer1->stop();
@@ -124,8 +126,10 @@ void TestDiagramForm::samplesDrawYellowColumnsAtTheirPlaces() {
 void TestDiagramForm::allZeroHistoriesShowTheBareBackground() {
     TModelFixture f;
     TDevice* device = new TDevice(f.AddGroup("G"), "127.0.16.1", "Amp", "AMP01");
-    for (const TGraphArea& graph : DiagramGraphAreas())
-        std::memset(device->Status.*graph.History, 255, TDeviceStatus::HistoryLength);
+    EditStatus(*device, [](TDeviceStatus& s) {
+        for (const TGraphArea& graph : DiagramGraphAreas())
+            std::memset(s.*graph.History, 255, TDeviceStatus::HistoryLength);
+    });
 
     TForm4 form;
     form.Timer1->stop();
@@ -134,8 +138,10 @@ void TestDiagramForm::allZeroHistoriesShowTheBareBackground() {
     QVERIFY(!DifferenceFromBackground(Shown(form), {}).isEmpty());
 
     // Every redraw starts from the clean background, so nothing of the full graphs remains.
-    for (const TGraphArea& graph : DiagramGraphAreas())
-        std::memset(device->Status.*graph.History, 0, TDeviceStatus::HistoryLength);
+    EditStatus(*device, [](TDeviceStatus& s) {
+        for (const TGraphArea& graph : DiagramGraphAreas())
+            std::memset(s.*graph.History, 0, TDeviceStatus::HistoryLength);
+    });
     form.Refresh();
     const QString difference = DifferenceFromBackground(Shown(form), {});
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
@@ -184,9 +190,11 @@ void TestDiagramForm::valueLabelsShowTheirFieldAsPlainText() {
     const TTextField fields[] = {&TDeviceStatus::PD_Main_SW_Version, &TDeviceStatus::PD_PSU_SW_Version,
                                  &TDeviceStatus::PD_Webserver_SW_version, &TDeviceStatus::PD_DDS_SW_Version,
                                  &TDeviceStatus::PD_Serial_Number};
-    for (TTextField other : fields)
-        (device->Status.*other).Set("other");
-    std::memcpy((device->Status.*field).Chars, bytes.constData(), 5);
+    EditStatus(*device, [&](TDeviceStatus& s) {
+        for (TTextField other : fields)
+            (s.*other).Set("other");
+        std::memcpy((s.*field).Chars, bytes.constData(), 5);
+    });
 
     TForm4 form;
     form.Timer1->stop();
@@ -206,8 +214,10 @@ void TestDiagramForm::valueLabelsShowTheirFieldAsPlainText() {
 void TestDiagramForm::withoutADeviceTheWindowKeepsWhatItShows() {
     TModelFixture f;
     TDevice* device = new TDevice(f.AddGroup("G"), "127.0.16.1", "Amp", "AMP01");
-    device->Status.PD_Serial_Number.Set("10001");
-    device->Status.PD_History_Current_CHA[511] = 255;
+    EditStatus(*device, [](TDeviceStatus& s) {
+        s.PD_Serial_Number.Set("10001");
+        s.PD_History_Current_CHA[511] = 255;
+    });
 
     TForm4 form;
     form.Timer1->stop();
@@ -220,8 +230,10 @@ void TestDiagramForm::withoutADeviceTheWindowKeepsWhatItShows() {
     const QImage drawn = Shown(form);
 
     form.SetDevice(nullptr);
-    device->Status.PD_Serial_Number.Set("99999");
-    device->Status.PD_History_Current_CHA[511] = 0;
+    EditStatus(*device, [](TDeviceStatus& s) {
+        s.PD_Serial_Number.Set("99999");
+        s.PD_History_Current_CHA[511] = 0;
+    });
     form.Refresh();
     QCOMPARE(form.PD_Serial_Number->text(), QStringLiteral("10001"));
     QCOMPARE(Shown(form), drawn);
@@ -239,8 +251,10 @@ void TestDiagramForm::destroyedDeviceLeavesTheWindowIntact() {
     TModelFixture f;
     TGroup* group = f.AddGroup("G");
     TDevice* device = new TDevice(group, "127.0.16.1", "Amp", "AMP01");
-    device->Status.PD_Serial_Number.Set("10001");
-    device->Status.PD_History_Peak_Voltage_CHA[511] = 255;
+    EditStatus(*device, [](TDeviceStatus& s) {
+        s.PD_Serial_Number.Set("10001");
+        s.PD_History_Peak_Voltage_CHA[511] = 255;
+    });
 
     TForm4 form;
     form.show();
@@ -268,7 +282,7 @@ void TestDiagramForm::destroyedDeviceLeavesTheWindowIntact() {
 void TestDiagramForm::activationRedrawsAtOnce() {
     TModelFixture f;
     TDevice* device = new TDevice(f.AddGroup("G"), "127.0.16.1", "Amp", "AMP01");
-    device->Status.PD_Serial_Number.Set("10001");
+    EditStatus(*device, [](TDeviceStatus& s) { s.PD_Serial_Number.Set("10001"); });
 
     TForm4 form;
     form.Timer1->stop();
@@ -281,8 +295,10 @@ void TestDiagramForm::activationRedrawsAtOnce() {
     // timer tick.
     form.close();
     QVERIFY(!form.isVisible());
-    device->Status.PD_Serial_Number.Set("20002");
-    device->Status.PD_History_PSU_Temperature[511] = 255;
+    EditStatus(*device, [](TDeviceStatus& s) {
+        s.PD_Serial_Number.Set("20002");
+        s.PD_History_PSU_Temperature[511] = 255;
+    });
     form.show();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -295,7 +311,7 @@ void TestDiagramForm::activationRedrawsAtOnce() {
 void TestDiagramForm::timerRedrawsWhileHidden() {
     TModelFixture f;
     TDevice* device = new TDevice(f.AddGroup("G"), "127.0.16.1", "Amp", "AMP01");
-    device->Status.PD_DDS_SW_Version.Set("1.15");
+    EditStatus(*device, [](TDeviceStatus& s) { s.PD_DDS_SW_Version.Set("1.15"); });
 
     TForm4 form;
     QCOMPARE(form.Timer1->interval(), 1000);
@@ -316,7 +332,7 @@ void TestDiagramForm::simulatorHistoriesFillEveryGraph() {
 
     TModelFixture f;
     TDevice* device = new TDevice(f.AddGroup("G"), amplifier.Address(), "Amp", "AMP01");
-    device->Status = amplifier.BuildStatus();
+    device->StoreStatus(amplifier.BuildStatus());
 
     TForm4 form;
     form.Timer1->stop();
@@ -324,7 +340,7 @@ void TestDiagramForm::simulatorHistoriesFillEveryGraph() {
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const QImage shown = Shown(form);
     for (const TGraphArea& graph : DiagramGraphAreas()) {
-        const std::uint8_t* h = device->Status.*graph.History;
+        const std::uint8_t* h = device->Status().*graph.History;
         const int height = DiagramSampleHeight(std::max({h[511], h[510], h[509]}));
         QVERIFY2(height > 0, graph.Title);
         QCOMPARE(shown.pixel(graph.Right, graph.Baseline - height + 1), DiagramGraphColor);

@@ -7,6 +7,7 @@
 #include "device/pingunit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
+#include "model/Session.h"
 #include "tools/ampsim/AmpRack.h"
 
 #include <QElapsedTimer>
@@ -128,12 +129,12 @@ private:
 };
 
 // A rack of three amplifiers, each with its device: the first is the one the tests make faulty,
-// in a group of its own; the other two are the healthy neighbours. The registry is reconciled
-// every 100 ms as the main window does.
+// in a group of its own; the other two are the healthy neighbours. The session reconciles its
+// registry every 100 ms, as under the main window.
 struct TRackFixture {
     TAmpRack Rack; // declared first: its amplifiers outlive the poll threads talking to them
-    std::unique_ptr<TGroups> Registry;
-    QTimer Tick;
+    TSession Session;
+    TGroups* Registry = nullptr;
     TGroup* FaultyGroup = nullptr;
     TDevice* Subject = nullptr;
     std::vector<TDevice*> Neighbours;
@@ -145,9 +146,8 @@ struct TRackFixture {
             error = Rack.ErrorString();
             return false;
         }
-        Registry = std::make_unique<TGroups>();
-        QObject::connect(&Tick, &QTimer::timeout, [this] { Registry->ReconcileAll(); });
-        Tick.start(100);
+        Registry = Session.Registry();
+        Session.Start();
         FaultyGroup = Registry->FindOrAddGroup(QStringLiteral("Faulty"), QStringLiteral("FLT"));
         FaultyGroup->SetVolume_A(-20);
         Subject = new TDevice(FaultyGroup, QStringLiteral("127.0.18.1"), QStringLiteral("Subject"),
@@ -158,11 +158,7 @@ struct TRackFixture {
                                              QStringLiteral("Neighbour"), QStringLiteral("N%1").arg(i)));
         return true;
     }
-    ~TRackFixture() {
-        Tick.stop();
-        Registry.reset();
-        TSocketThread::WaitForAllThreads(3000);
-    }
+    ~TRackFixture() { Session.Shutdown(3000); }
     TAmpSim& Faulty() const { return Rack.Amp(0); }
     bool AllInLine() const {
         if (!InLine(*Subject, Faulty()))
@@ -329,7 +325,7 @@ void TestFaults::faultyAnswersLeaveStatusAndNeighboursAlone() {
     // Every request logged from here on meets the fault, and the device stored the answer to
     // the one before before it sent the next.
     QTRY_VERIFY_WITH_TIMEOUT(amp.RequestPaths().contains(kStatusRequest), kWaitMs);
-    const QByteArray held = d->Status.ToBody();
+    const QByteArray held = d->Status().ToBody();
     const quint64 count = d->StatusCount();
     const qint64 rssBefore = ResidentBytes();
 
@@ -351,7 +347,7 @@ void TestFaults::faultyAnswersLeaveStatusAndNeighboursAlone() {
         QTRY_VERIFY_WITH_TIMEOUT(d->DeviceState() == 2 && d->StatusCount() > count, kWaitMs);
     } else {
         QCOMPARE(d->StatusCount(), count);
-        QVERIFY2(d->Status.ToBody() == held, "a faulty answer must leave the last good status block whole");
+        QVERIFY2(d->Status().ToBody() == held, "a faulty answer must leave the last good status block whole");
         QCOMPARE(d->DeviceState(), 1);
     }
     QCOMPARE(d->Offline(), false);
@@ -363,7 +359,7 @@ void TestFaults::faultyAnswersLeaveStatusAndNeighboursAlone() {
 
     // Once the amplifier answers properly, the next block shows what it holds.
     amp.SetFaults(TAmpFaults());
-    QTRY_VERIFY_WITH_TIMEOUT(d->DeviceState() == 2 && d->Status.PD_CHA_Volume == wanted, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(d->DeviceState() == 2 && d->Status().PD_CHA_Volume == wanted, kWaitMs);
     amp.Update([](TAmpState& s) { s.ChannelOkA = true; });
     QTRY_VERIFY_WITH_TIMEOUT(InLine(*d, amp), kWaitMs);
 }
@@ -389,8 +385,8 @@ void TestFaults::channelFaultShowsAndClears() {
         s.ChannelOkB = okB;
     });
     QTRY_VERIFY_WITH_TIMEOUT(d->DeviceState() == 2 && NodeState(*d) == 2, kWaitMs);
-    QCOMPARE(d->Status.PD_CHA_Status != 0, okA);
-    QCOMPARE(d->Status.PD_CHB_Status != 0, okB);
+    QCOMPARE(d->Status().PD_CHA_Status != 0, okA);
+    QCOMPARE(d->Status().PD_CHB_Status != 0, okB);
     QCOMPARE(d->Commands().size() <= 1, true); // a channel fault is reported, not something to correct
 
     amp.Update([](TAmpState& s) { s.ChannelOkA = s.ChannelOkB = true; });
@@ -430,13 +426,13 @@ void TestFaults::killedAmplifierIsBroughtBackInLine() {
         QTest::qWait(50);
     }
     // Whatever the amplifier answered before it died has been stored by now; nothing may follow.
-    const QByteArray held = d->Status.ToBody();
+    const QByteArray held = d->Status().ToBody();
     const quint64 count = d->StatusCount();
     QTRY_VERIFY_WITH_TIMEOUT(window.elapsed() >= kMaxGapMs && d->Offline() == !hostAnswers, kWaitMs);
     QCOMPARE(d->DeviceState(), hostAnswers ? 1 : 3);
     QCOMPARE(NodeState(*d), hostAnswers ? 1 : 3);
     QCOMPARE(d->StatusCount(), count);
-    QVERIFY(d->Status.ToBody() == held);
+    QVERIFY(d->Status().ToBody() == held);
     QVERIFY2(queue->Max() <= kCommandKinds, qPrintable(QStringLiteral("queue reached %1").arg(queue->Max())));
     QVERIFY2(neighbours.KeptTheirInterval(), neighbours.Describe().constData());
 
@@ -478,7 +474,7 @@ void TestFaults::stalledAmplifierHoldsOnlyItsOwnDevice() {
     // Every request logged from here on meets the fault; the first one holds the device.
     QTRY_VERIFY_WITH_TIMEOUT(amp.RequestCount() >= 1, kWaitMs);
     const quint64 count = d->StatusCount();
-    const QByteArray held = d->Status.ToBody();
+    const QByteArray held = d->Status().ToBody();
     const TNeighbourWatch neighbours(F->Neighbours);
     auto queue = std::make_unique<TQueueWatch>(d.get());
     g->SetVolume_A(-40); // waits behind the stalled request, replaced in place
@@ -488,7 +484,7 @@ void TestFaults::stalledAmplifierHoldsOnlyItsOwnDevice() {
     QTest::qWait(1500);
     QCOMPARE(amp.RequestCount(), 1);
     QCOMPARE(d->StatusCount(), count);
-    QVERIFY(d->Status.ToBody() == held);
+    QVERIFY(d->Status().ToBody() == held);
     QCOMPARE(d->DeviceState(), 1);
     QVERIFY2(queue->Max() <= kCommandKinds, qPrintable(QStringLiteral("queue reached %1").arg(queue->Max())));
     QVERIFY2(neighbours.KeptTheirInterval(), neighbours.Describe().constData());

@@ -192,19 +192,19 @@ void TestGroupFrame::limiterWarningsFollowTheModels() {
     f.Frame.SetGroup(g);
     f.Frame.POT_Limiter_A->SetValue(101);
     QVERIFY(f.Frame.KV20_Warning->isHidden()); // nobody has reported a model yet
-    kv20->Status.PD_Model.Set("KV-20");
+    EditStatus(*kv20, [](TDeviceStatus& s) { s.PD_Model.Set("KV-20"); });
     f.Frame.Timer1Timer();
     QVERIFY(f.Frame.KV20_Warning->isVisible());
     QVERIFY(f.Frame.KV30_Warning->isHidden());
     f.Frame.POT_Limiter_A->SetValue(100); // exactly the maximum: no warning
     QVERIFY(f.Frame.KV20_Warning->isHidden());
-    kv30->Status.PD_Model.Set("KV-30");
+    EditStatus(*kv30, [](TDeviceStatus& s) { s.PD_Model.Set("KV-30"); });
     f.Frame.POT_Limiter_B->SetValue(156);
     QVERIFY(f.Frame.KV20_Warning->isVisible());
     QVERIFY(f.Frame.KV30_Warning->isVisible());
     f.Frame.POT_Limiter_B->SetValue(155);
     QVERIFY(f.Frame.KV30_Warning->isHidden());
-    kv30->Status.PD_Model.Set("kv-30"); // compared exactly
+    EditStatus(*kv30, [](TDeviceStatus& s) { s.PD_Model.Set("kv-30"); }); // compared exactly
     f.Frame.POT_Limiter_B->SetValue(160);
     QVERIFY(f.Frame.KV30_Warning->isHidden());
 }
@@ -213,16 +213,20 @@ void TestGroupFrame::muteButtonsSetTheGroupMute() {
     TPanelFixture f;
     TGroup* g = f.AddGroup("G");
     f.Frame.SetGroup(g);
-    QCOMPARE(f.Frame.GroupMuteState->text(), QStringLiteral("GROUP NOT MUTED"));
-    Click(f.Frame.MUTE_ON_ALL);
-    QVERIFY(g->Mute);
-    QCOMPARE(f.Frame.GroupMuteState->text(), QStringLiteral("GROUP MUTED"));
-    QCOMPARE(f.Frame.MUTE_ON_ALL->frameShape(), QFrame::Panel); // the button in force looks pressed
-    Click(f.Frame.MUTE_OFF_ALL);
-    QVERIFY(!g->Mute);
-    g->Mute = true; // as the mute matrix or a project file sets it
-    QTRY_COMPARE_WITH_TIMEOUT(f.Frame.GroupMuteState->text(), QStringLiteral("GROUP MUTED"), 1000);
-    QCOMPARE(f.Frame.MUTE_OFF_ALL->frameShape(), QFrame::NoFrame);
+    auto* state = f.Frame.findChild<QLabel*>("GroupMuteState");
+    auto* on = f.Frame.findChild<TImageButton*>("MUTE_ON_ALL");
+    auto* off = f.Frame.findChild<TImageButton*>("MUTE_OFF_ALL");
+    QVERIFY(state && on && off);
+    QCOMPARE(state->text(), QStringLiteral("GROUP NOT MUTED"));
+    Click(on);
+    QVERIFY(g->Mute());
+    QCOMPARE(state->text(), QStringLiteral("GROUP MUTED"));
+    QCOMPARE(on->frameShape(), QFrame::Panel); // the button in force looks pressed
+    Click(off);
+    QVERIFY(!g->Mute());
+    g->SetMute(true); // as the mute matrix or a project file sets it: shown at once
+    QCOMPARE(state->text(), QStringLiteral("GROUP MUTED"));
+    QCOMPARE(off->frameShape(), QFrame::NoFrame);
 }
 
 void TestGroupFrame::everySetGroupWritesLabelsAndBars() {
@@ -231,7 +235,7 @@ void TestGroupFrame::everySetGroupWritesLabelsAndBars() {
     TGroup* g = f.AddGroup("G");
     for (auto set :
          {&TGroup::SetVolume_A, &TGroup::SetVolume_B, &TGroup::SetSensitivity_A, &TGroup::SetSensitivity_B})
-        (g->*set)(-32);
+        (g->*set)(-32, TChangeSource::Ui());
     g->SetLimiter_A(50);
     g->SetLimiter_B(50);
     f.Frame.SetGroup(g);

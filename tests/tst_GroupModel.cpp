@@ -59,7 +59,7 @@ void TestGroupModel::newRegistryAndGroupDefaults() {
     QCOMPARE(g->Sensitivity_B(), -95.5);
     QCOMPARE(g->Limiter_A(), 10.0);
     QCOMPARE(g->Limiter_B(), 10.0);
-    QVERIFY(!g->Volume_Lock() && !g->Sensitivity_Lock() && !g->Limiter_Lock() && !g->Mute);
+    QVERIFY(!g->Volume_Lock() && !g->Sensitivity_Lock() && !g->Limiter_Lock() && !g->Mute());
     QCOMPARE(f.Registry->Group(0), g);
     QCOMPARE(f.Registry->TreeNodes()->item(0)->data(TGroups::NodeObjectRole).value<QObject*>(),
              static_cast<QObject*>(g));
@@ -93,7 +93,7 @@ void TestGroupModel::levelSettersPassOnlyChangedValuesToEveryMember() {
     g->SetLimiter_B(500); // the group keeps what it is given; each device clamps
     QCOMPARE(g->Limiter_B(), 500.0);
     QCOMPARE(b->Limiter_B(), 500.0); // the model is not known yet
-    b->Status.PD_Model.Set("KV-20");
+    EditStatus(*b, [](TDeviceStatus& s) { s.PD_Model.Set("KV-20"); });
     g->SetLimiter_B(400);
     QCOMPARE(b->Limiter_B(), 100.0);
     QVERIFY(WaitingSettings(b).endsWith("100"));
@@ -233,16 +233,13 @@ void TestGroupModel::registryDestructionEmptiesTheTree() {
 
 void TestGroupModel::ipAddressInUseComparesWholeTexts() {
     TModelFixture f;
-    QVERIFY(!IPAddressInUse("192.168.1.23")); // no current registry
-    SetCurrentRegistry(f.Registry.get());
+    QVERIFY(!IPAddressInUse(*f.Registry, "192.168.1.23")); // an empty registry
     new TDevice(f.AddGroup("A"), "192.168.1.231", "A", "A");
     new TDevice(f.AddGroup("B"), "192.168.1.5", "B", "B");
-    QVERIFY(!IPAddressInUse("192.168.1.23"));
-    QVERIFY(IPAddressInUse("192.168.1.231"));
-    QVERIFY(IPAddressInUse("192.168.1.5"));
-    QVERIFY(!IPAddressInUse(" 192.168.1.5"));
-    f.Registry.reset();
-    QCOMPARE(CurrentRegistry(), nullptr); // a destroyed registry is no longer current
+    QVERIFY(!IPAddressInUse(*f.Registry, "192.168.1.23"));
+    QVERIFY(IPAddressInUse(*f.Registry, "192.168.1.231"));
+    QVERIFY(IPAddressInUse(*f.Registry, "192.168.1.5"));
+    QVERIFY(!IPAddressInUse(*f.Registry, " 192.168.1.5"));
 }
 
 QTEST_GUILESS_MAIN(TestGroupModel)

@@ -125,7 +125,7 @@ void TestHeadless::runsAProjectAndSavesItUnchanged() {
         TGroup* side = f.AddGroup("SIDE", "Side");
         side->SetVolume_A(-20);
         side->SetLimiter_A(160); // above the KV-20's maximum
-        side->Mute = true;
+        side->SetMute(true);
         new TDevice(side, "127.0.13.2", "Side", "SID01");
         SaveProject(*f.Registry, project, nullptr);
     }

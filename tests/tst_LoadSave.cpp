@@ -36,12 +36,12 @@ QString Describe(const TGroups& registry) {
                      .arg(int(g->Volume_Lock()))
                      .arg(int(g->Sensitivity_Lock()))
                      .arg(int(g->Limiter_Lock()))
-                     .arg(int(g->Mute));
+                     .arg(int(g->Mute()));
         for (const TDevice* d : g->Devices())
             parts << QString("D %1|%2|%3 %4%5")
                          .arg(d->LongName(), d->ShortName(), d->IPAddress())
-                         .arg(int(d->Mute_CHA))
-                         .arg(int(d->Mute_CHB));
+                         .arg(int(d->Mute_CHA()))
+                         .arg(int(d->Mute_CHB()));
     }
     return parts.join("; ");
 }
@@ -192,7 +192,7 @@ void TestLoadSave::roundTripKeepsEveryFieldAndMarkupCharacters() {
     a->SetSensitivity_B(-12.5);
     a->SetLimiter_A(77);
     a->SetSensitivity_Lock(true);
-    a->Mute = true;
+    a->SetMute(true);
     new TDevice(a, "127.0.40.1", "O'Neil & <Co> \"x\"", "AMP01", true, false);
     new TDevice(a, "10.0.0.&amp;", "Ω plain", "AMP02", false, true);
     f.AddGroup("EMPTY", "No devices")->SetLimiter_Lock(true);

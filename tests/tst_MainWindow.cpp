@@ -4,15 +4,15 @@
 #include "app/GroupDeviceTree.h"
 #include "controls/PotmeterComponent.h"
 #include "device/ThreadCommUnit.h"
-#include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
+#include "model/Session.h"
+#include "support/WindowFixture.h"
 #include "tools/ampsim/AmpRack.h"
 #include "ui/AboutBox.h"
 #include "ui/DeviceFrameUnit.h"
 #include "ui/DeviceNameFormUnit.h"
 #include "ui/DiagramFormUnit.h"
-#include "ui/Forms.h"
 #include "ui/GroupFrameUnit.h"
 #include "ui/GroupNameFormUnit.h"
 #include "ui/LiveStateView.h"
@@ -37,20 +37,6 @@
 #include <functional>
 
 namespace {
-// Acts on the next modal window (a dialog or a message box) once it is up.
-void WhenModal(std::function<void(QWidget*)> act) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            timer->stop();
-            timer->deleteLater();
-            act(modal);
-        }
-    });
-    timer->start();
-}
-
 void AnswerGroupDialog(const QString& longName, const QString& shortName) {
     WhenModal([=](QWidget* w) {
         auto* d = qobject_cast<TGroupNameForm*>(w);
@@ -98,39 +84,6 @@ QStringList TreeText(TForm1& form) {
     return lines;
 }
 
-// The viewport point of a node of the tree, given its row path.
-QPoint NodePoint(TForm1& form, int groupRow, int deviceRow = -1) {
-    QAbstractItemModel* m = form.GroupDeviceTree->model();
-    QModelIndex index = m->index(groupRow, 0);
-    if (deviceRow >= 0)
-        index = m->index(deviceRow, 0, index);
-    form.GroupDeviceTree->expandAll();
-    return form.GroupDeviceTree->visualRect(index).center();
-}
-
-struct TWindowFixture {
-    TWindowFixture() {
-        TSocketThread::SetPollThreadsEnabled(false);
-        GroupNameForm = &GroupDialog;
-        DeviceNameForm = &DeviceDialog;
-        Form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&Form));
-    }
-    ~TWindowFixture() {
-        GroupNameForm = nullptr;
-        DeviceNameForm = nullptr;
-        TSocketThread::SetPollThreadsEnabled(true);
-    }
-    // The pop-up menu called at a point, then one of its commands.
-    void Popup(const QPoint& at, QAction* command) {
-        Form.TreePopupPopup(at);
-        QVERIFY(command->isEnabled());
-        command->trigger();
-    }
-    TGroupNameForm GroupDialog;
-    TDeviceNameForm DeviceDialog;
-    TForm1 Form;
-};
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -160,7 +113,7 @@ void TestMainWindow::startsEmptyWithTheDesignState() {
     TWindowFixture f;
     QCOMPARE(f.Form.windowTitle(), QStringLiteral("ZYL Fadelink v4.0"));
     QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 0);
-    QCOMPARE(CurrentRegistry(), f.Form.GroupRegistry());
+    QCOMPARE(f.Session.Registry(), f.Form.GroupRegistry());
     QVERIFY(!f.Form.Save1->isEnabled());
     QVERIFY(f.Form.ProjectFileName().isEmpty());
     QCOMPARE(f.Form.Panel8->text(), QStringLiteral("0dB"));
@@ -195,7 +148,7 @@ void TestMainWindow::popupEnablingFollowsTheNodeUnderTheMouse() {
 
 void TestMainWindow::groupCommands() {
     TWindowFixture f;
-    f.Form.Timer1->stop(); // no reconciliation tick may queue commands while the dialogs are up
+    f.Session.Stop(); // no reconciliation tick may queue commands while the dialogs are up
     AnswerGroupDialog("Main PA", "main");
     f.Popup(QPoint(5, 5), f.Form.AddNewGroup1);
     AnswerGroupDialog("Other", "MAIN"); // the same short name adds nothing
@@ -207,7 +160,7 @@ void TestMainWindow::groupCommands() {
 
     TGroup* g = f.Form.GroupRegistry()->Group(0);
     TDevice* d = new TDevice(g, "192.168.1.20", "Amp", "A");
-    f.Form.Timer1->stop(); // no reconciliation tick refills the queue while the dialog is open
+    f.Session.Stop(); // no reconciliation tick refills the queue while the dialog is open
     while (!d->Commands().isEmpty())
         d->StoreResult(d->Commands().first(), false, QByteArray());
     AnswerGroupDialog("Hall", "hall2");
@@ -474,12 +427,9 @@ void TestMainWindow::faderMovesTheAmplifiersEndToEnd() {
         new TDevice(g, "127.0.17.2", "Right", "R");
         f.Form.SaveProjectAs(project);
     }
-    TGroupNameForm groupDialog;
-    TDeviceNameForm deviceDialog;
-    GroupNameForm = &groupDialog;
-    DeviceNameForm = &deviceDialog;
     {
-        TForm1 form;
+        TSession session;
+        TForm1 form(session);
         form.show();
         form.OpenProject(project);
         form.TreePopupPopup(NodePoint(form, 0));
@@ -493,10 +443,8 @@ void TestMainWindow::faderMovesTheAmplifiersEndToEnd() {
         QTRY_VERIFY_WITH_TIMEOUT(left.State().Settings[0] == code && right.State().Settings[0] == code,
                                  10000);
         qInfo("both amplifiers held the new level %lld ms after the fader moved", timer.elapsed());
+        QVERIFY(session.Shutdown(2000));
     }
-    GroupNameForm = nullptr;
-    DeviceNameForm = nullptr;
-    QVERIFY(TSocketThread::WaitForAllThreads(2000));
 }
 
 void TestMainWindow::closingWithDevicesMidRequestIsPrompt() {
@@ -506,7 +454,8 @@ void TestMainWindow::closingWithDevicesMidRequestIsPrompt() {
     for (int i = 0; i < 20; ++i)
         rack.Add(TAmpConfig::At(QStringLiteral("127.0.17.%1").arg(100 + i))).SetFaults(silent);
     QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
-    auto form = std::make_unique<TForm1>();
+    TSession session;
+    auto form = std::make_unique<TForm1>(session);
     form->show();
     TGroup* g = form->GroupRegistry()->FindOrAddGroup("G", "G");
     for (int i = 0; i < 20; ++i)
@@ -516,7 +465,7 @@ void TestMainWindow::closingWithDevicesMidRequestIsPrompt() {
     timer.start();
     form->close();
     form.reset();
-    const bool allGone = TSocketThread::WaitForAllThreads(1000);
+    const bool allGone = session.Shutdown(1000);
     qInfo("window closed and every poll thread gone in %lld ms", timer.elapsed());
     QVERIFY2(allGone, "closing the window must end every poll thread within a second");
 }
@@ -526,15 +475,16 @@ void TestMainWindow::titlesAreExactlyTheirTexts() {
     // With a display name of its own the platform would append it to every title.
     QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
     TWindowFixture f;
-    TSearchForm search;
-    TMuteForm mute;
-    TForm4 diagram;
-    TAboutBoxForm about;
+    // The main window's own windows, found by their names.
+    const QStringList names{"Form1",         "SearchForm",     "MuteForm",    "Form4",
+                            "GroupNameForm", "DeviceNameForm", "AboutBoxForm"};
     const QStringList titles{"ZYL Fadelink v4.0",           "Device Search", "Mute", "Diagram", "Group name",
                              "Device names and IP Address", "About"};
-    const QList<QWidget*> windows{&f.Form, &search, &mute, &diagram, &f.GroupDialog, &f.DeviceDialog, &about};
-    for (int i = 0; i < windows.size(); ++i)
-        QCOMPARE(windows[i]->windowTitle(), titles[i]);
+    for (int i = 0; i < names.size(); ++i) {
+        const QWidget* window = f.Find<QWidget>(qPrintable(names[i]));
+        QVERIFY2(window, qPrintable(names[i]));
+        QCOMPARE(window->windowTitle(), titles[i]);
+    }
 }
 
 void TestMainWindow::boundsThatDoNotFitTheScreenAreFitted() {
@@ -556,12 +506,14 @@ void TestMainWindow::boundsThatDoNotFitTheScreenAreFitted() {
 
 void TestMainWindow::globalMuteIsShownBesideTheGlobalFader() {
     TWindowFixture f;
-    QVERIFY(f.Form.GlobalMuteBanner->isHidden());
-    f.Form.GroupRegistry()->SetMute(true); // as the mute matrix does it
-    QTRY_VERIFY_WITH_TIMEOUT(f.Form.GlobalMuteBanner->isVisible(), 1000);
-    QVERIFY(f.Form.VolumeBox->isAncestorOf(f.Form.GlobalMuteBanner));
+    auto* banner = f.Form.findChild<QLabel*>("GlobalMuteBanner");
+    QVERIFY(banner);
+    QVERIFY(banner->isHidden());
+    f.Form.GroupRegistry()->SetMute(true); // as the mute matrix does it: shown at once
+    QVERIFY(banner->isVisible());
+    QVERIFY(f.Form.findChild<QGroupBox*>("VolumeBox")->isAncestorOf(banner));
     f.Form.GroupRegistry()->SetMute(false);
-    QTRY_VERIFY_WITH_TIMEOUT(f.Form.GlobalMuteBanner->isHidden(), 1000);
+    QVERIFY(banner->isHidden());
 }
 
 void TestMainWindow::windowsShowWhatTheAmplifierDoes_data() {
@@ -580,7 +532,8 @@ void TestMainWindow::windowsShowWhatTheAmplifierDoes() {
     TAmpRack rack;
     TAmpSim& amp = rack.Add(TAmpConfig::At(stopHttp ? "127.0.17.150" : "127.0.17.151"));
     QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
-    TForm1 form;
+    TSession session;
+    TForm1 form(session);
     form.show();
     TDevice* device =
         new TDevice(form.GroupRegistry()->FindOrAddGroup("Main", "MAIN"), amp.Address(), "L", "L");

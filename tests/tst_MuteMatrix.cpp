@@ -1,7 +1,7 @@
 // The mute matrix: its rows and texts, its colours and joined blocks, what a double click
 // inverts, how the window follows the grid, that an unchanged project repaints nothing, and
 // (against simulated amplifiers on 127.0.15.x:80) that a double click reaches the amplifier.
-#include "model/FindIPUnit.h"
+#include "model/Session.h"
 #include "support/ModelFixture.h"
 #include "tools/ampsim/AmpRack.h"
 #include "ui/CellGrid.h"
@@ -17,12 +17,6 @@ namespace {
 const QColor kMuted(128, 0, 0);
 const QColor kOpen(0, 128, 0);
 
-// Makes a registry current for the windows while it lives.
-struct TCurrent {
-    explicit TCurrent(TGroups* registry) { SetCurrentRegistry(registry); }
-    ~TCurrent() { SetCurrentRegistry(nullptr); }
-};
-
 int CountPixels(const QImage& picture, const QColor& colour) {
     int n = 0;
     for (int y = 0; y < picture.height(); ++y)
@@ -31,9 +25,10 @@ int CountPixels(const QImage& picture, const QColor& colour) {
     return n;
 }
 
-// A shown mute window on the current registry.
+// A shown mute window on a registry (or none).
 struct TShownForm {
-    TShownForm() {
+    explicit TShownForm(TGroups* registry) {
+        Form.SetRegistry(registry);
         Form.show();
         Grid = Form.MuteFrame->MuteGrid;
     }
@@ -71,9 +66,9 @@ QList<bool> Flags(const TGroups& registry) {
     QList<bool> flags;
     for (const TGroup* g : registry.Groups())
         for (const TDevice* d : g->Devices())
-            flags << d->Mute_CHA << d->Mute_CHB;
+            flags << d->Mute_CHA() << d->Mute_CHB();
     for (const TGroup* g : registry.Groups())
-        flags << g->Mute;
+        flags << g->Mute();
     flags << registry.Mute();
     return flags;
 }
@@ -159,8 +154,7 @@ void TestMuteMatrix::noDevicesShowsAnUncolouredHeaderFittedToOneRow() {
     TModelFixture f;
     if (withGroup)
         f.AddGroup("EMPTY");
-    TCurrent current(withRegistry ? f.Registry.get() : nullptr);
-    TShownForm w;
+    TShownForm w(withRegistry ? f.Registry.get() : nullptr);
     QVERIFY(w.Exposed());
 
     QCOMPARE(w.Grid->RowCount(), 1);
@@ -187,9 +181,8 @@ void TestMuteMatrix::rowsFollowTheCurrentRegistryInOrder() {
     TDevice* left = new TDevice(stage, "192.168.1.10", "Left", "LEFT", true, false);
     TDevice* sub = new TDevice(odd, "192.168.1.30", "Sub", "<i>S");
     TDevice* right = new TDevice(stage, "192.168.1.11", "Right", "RIGHT", false, true);
-    odd->Mute = true;
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    odd->SetMute(true);
+    TShownForm w(f.Registry.get());
 
     using TRow = QStringList;
     const QList<TRow> expected{
@@ -212,7 +205,7 @@ void TestMuteMatrix::rowsFollowTheCurrentRegistryInOrder() {
     QCOMPARE(w.Grid->FixedRows(), 1);
     QCOMPARE(sub->ShortName(), QStringLiteral(" I S ")); // what the amplifier is told
 
-    // A move, a global mute and a new current registry all show within one rebuild period.
+    // A move, a global mute and another registry all show within one rebuild period.
     odd->AdoptDevice(left);
     f.Registry->SetMute(true);
     QTRY_COMPARE_WITH_TIMEOUT(w.Grid->Cell(0, 3), QStringLiteral("LEFT "), 1000);
@@ -222,7 +215,7 @@ void TestMuteMatrix::rowsFollowTheCurrentRegistryInOrder() {
 
     TModelFixture other;
     new TDevice(other.AddGroup("NEW"), "192.168.1.50", "New", "NEW");
-    SetCurrentRegistry(other.Registry.get());
+    w.Form.SetRegistry(other.Registry.get());
     QTRY_COMPARE_WITH_TIMEOUT(w.Grid->RowCount(), 2, 1000);
     QCOMPARE(w.Grid->Cell(3, 1), QStringLiteral("UNEW"));
 }
@@ -235,9 +228,8 @@ void TestMuteMatrix::mutedCellsAreDarkRedOpenOnesGreenNamesUncoloured() {
     new TDevice(front, "192.168.1.11", "Right", "FRR", false, false);
     new TDevice(delay, "192.168.1.20", "Delay 1", "DL1", false, true);
     new TDevice(delay, "192.168.1.21", "Delay 2", "DL2", true, true);
-    delay->Mute = true;
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    delay->SetMute(true);
+    TShownForm w(f.Registry.get());
     QVERIFY(w.Exposed());
 
     const QImage picture = w.Picture();
@@ -277,10 +269,9 @@ void TestMuteMatrix::cellsSayTheirStateAndHatchHeldChannels() {
     TModelFixture f;
     TGroup* g = f.AddGroup("G");
     PlaySteps(*new TDevice(g, "192.168.1.10", "Amp", "AMP", own, false), f.Clock, steps);
-    g->Mute = group;
+    g->SetMute(group);
     f.Registry->SetMute(global);
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    TShownForm w(f.Registry.get());
     QVERIFY(w.Exposed());
     const QImage picture = w.Picture();
     QCOMPARE(w.Inside(picture, 1, 1), own ? kMuted : kOpen);
@@ -315,11 +306,10 @@ void TestMuteMatrix::groupColumnJoinsWithinOneGroupOnly() {
     second->SetShortName(secondShortName);
     for (TGroup* g : {first, first, second, second})
         new TDevice(g, "192.168.1.1", "Amp", "AMP");
-    first->Mute = firstMute;
-    second->Mute = secondMute;
+    first->SetMute(firstMute);
+    second->SetMute(secondMute);
     f.Registry->SetMute(globalMute);
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    TShownForm w(f.Registry.get());
     QVERIFY(w.Exposed());
 
     const QImage picture = w.Picture();
@@ -360,9 +350,8 @@ void TestMuteMatrix::doubleClickInvertsTheFlagOfItsColumn() {
     new TDevice(a, "192.168.1.1", "A1", "A1", false, true);
     new TDevice(a, "192.168.1.2", "A2", "A2");
     new TDevice(b, "192.168.1.3", "B1", "B1");
-    b->Mute = true;
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    b->SetMute(true);
+    TShownForm w(f.Registry.get());
     QVERIFY(w.Exposed());
     // A selected cell elsewhere must not be what a double click on a header acts on.
     QTest::mouseClick(w.Grid, Qt::LeftButton, {}, w.Grid->CellRect(1, 3).center());
@@ -401,8 +390,7 @@ void TestMuteMatrix::windowFollowsTheRowCountWithinAFitPeriod() {
     TGroup* g = f.AddGroup("G");
     for (int i = 0; i < devicesBefore; ++i)
         new TDevice(g, "192.168.1.1", "Amp", "AMP");
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    TShownForm w(f.Registry.get());
     QVERIFY(w.Exposed());
     const int before = w.Form.height();
     QCOMPARE(before, 24 + devicesBefore * 25 + 2 * TCellGrid::BorderWidth);
@@ -422,8 +410,7 @@ void TestMuteMatrix::unchangedProjectRepaintsNothing() {
     TDevice* d = nullptr;
     for (int i = 0; i < 3; ++i)
         d = new TDevice(g, "192.168.1.1", "Amp", "AMP");
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    TShownForm w(f.Registry.get());
     QVERIFY(w.Exposed());
     QSignalSpy settled(w.Form.MuteFrame->Timer1, &QTimer::timeout);
     QTRY_VERIFY(settled.count() >= 2);
@@ -434,7 +421,7 @@ void TestMuteMatrix::unchangedProjectRepaintsNothing() {
     QCoreApplication::processEvents();
     QCOMPARE(recorder.Painted.size(), 0);
 
-    d->Mute_CHB = true; // the last row's Ch B cell
+    d->SetMute_CHB(true); // the last row's Ch B cell
     QTRY_VERIFY(!recorder.Painted.isEmpty());
     const QRect cell = w.Grid->CellRect(2, 3).adjusted(-1, -1, 1, 1);
     for (const QRect& painted : std::as_const(recorder.Painted))
@@ -450,8 +437,7 @@ void TestMuteMatrix::tallProjectScrollsUnderAFixedHeader() {
     TGroup* g = f.AddGroup("G");
     for (int i = 0; i < 80; ++i)
         new TDevice(g, "192.168.1.1", "Amp", QStringLiteral("A%1").arg(i));
-    TCurrent current(f.Registry.get());
-    TShownForm w;
+    TShownForm w(f.Registry.get());
     QVERIFY(w.Exposed());
 
     const QRect screen = w.Form.screen()->availableGeometry();
@@ -479,14 +465,11 @@ void TestMuteMatrix::amplifiersFollowDoubleClicks() {
     TAmpSim& amp = rack.Add(TAmpConfig::At("127.0.15.1"));
     QVERIFY2(rack.Start(), qPrintable(rack.ErrorString()));
 
-    auto registry = std::make_unique<TGroups>();
-    TCurrent current(registry.get());
+    TSession session;
+    TGroups* registry = session.Registry();
     TDevice* device = new TDevice(registry->FindOrAddGroup("Stage", "STAGE"), "127.0.15.1", "Left", "LEFT");
-    // The main window's update timer.
-    QTimer reconcile;
-    QObject::connect(&reconcile, &QTimer::timeout, registry.get(), &TGroups::ReconcileAll);
-    reconcile.start(100);
-    TShownForm w;
+    session.Start();
+    TShownForm w(registry);
     QVERIFY(w.Exposed());
     QTRY_VERIFY_WITH_TIMEOUT(device->StatusCount() > 0, 5000);
     QVERIFY(!amp.State().MuteA && !amp.State().MuteB);
@@ -502,8 +485,6 @@ void TestMuteMatrix::amplifiersFollowDoubleClicks() {
     w.DoubleClick(4, 1);
     QTRY_VERIFY_WITH_TIMEOUT(!amp.State().MuteB, 5000);
     QVERIFY(amp.State().MuteA);
-    reconcile.stop();
-    registry.reset();
 }
 
 QTEST_MAIN(TestMuteMatrix)

@@ -48,13 +48,12 @@ int RunModal(QDialog* dialog, const std::function<int()>& show, const std::funct
     return show();
 }
 
-// A registry holding the device being edited (kOwn) and another one (kOther), made current.
+// A registry holding the device being edited (kOwn) and another one (kOther).
 struct TTwoDevices : TModelFixture {
     TTwoDevices() {
         TGroup* g = AddGroup(QStringLiteral("G1"));
         new TDevice(g, kOwn, QStringLiteral("Own"), QStringLiteral("OWN"));
         new TDevice(g, kOther, QStringLiteral("Other"), QStringLiteral("OTHER"));
-        SetCurrentRegistry(Registry.get());
     }
 };
 
@@ -163,6 +162,7 @@ void TestNameDialogs::addressCheck() {
     QFETCH(QStringList, messages);
     TTwoDevices f;
     TDeviceNameForm dialog;
+    dialog.SetRegistry(f.Registry.get());
     bool warningShown = !warning;
     QStringList seen;
     const int result = RunModal(
@@ -312,6 +312,8 @@ void TestNameDialogs::lookAtTheDesignSize() {
     TTwoDevices f;
     TDeviceNameForm device;
     TGroupNameForm group;
+    device.SetRegistry(f.Registry.get());
+    group.SetRegistry(f.Registry.get());
     const QString shots = qEnvironmentVariable("FADELINK_SHOTS_DIR");
     RunModal(
         &group, [&] { return group.ShowGroupNameDialog("Group Name", "GRP01"); },

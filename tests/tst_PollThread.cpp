@@ -5,6 +5,7 @@
 #include "device/pingunit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
+#include "model/Session.h"
 #include "tools/ampsim/AmpRack.h"
 
 #include <QElapsedTimer>
@@ -28,22 +29,15 @@ bool ControlledProbe(const QString&) {
     return gReachable.load();
 }
 
-// The registry of a test, reconciled every 100 ms as the main window does.
+// The registry of a test, reconciled every 100 ms by its session as under the main window.
 struct TLiveModel {
     TLiveModel() {
         TSocketThread::SetPollThreadsEnabled(true);
-        Registry = std::make_unique<TGroups>();
-        Tick.setInterval(100);
-        QObject::connect(&Tick, &QTimer::timeout, [this] { Registry->ReconcileAll(); });
-        Tick.start();
+        Session.Start();
     }
-    ~TLiveModel() {
-        Tick.stop();
-        Registry.reset();
-        TSocketThread::WaitForAllThreads(3000);
-    }
-    std::unique_ptr<TGroups> Registry;
-    QTimer Tick;
+    ~TLiveModel() { Session.Shutdown(3000); }
+    TSession Session;
+    TGroups* Registry = Session.Registry();
 };
 
 // A peer that records the first request it receives and answers with an empty 200.
@@ -230,7 +224,7 @@ void TestPollThread::wrongSizeStatusAnswersLeaveStatusUnchanged() {
     TLiveModel live;
     TDevice* d = new TDevice(live.Registry->FindOrAddGroup("G", "G"), "127.0.12.5", "A", "A");
     QTRY_VERIFY_WITH_TIMEOUT(d->StatusCount() > 0 && d->DeviceState() == 1, kWaitMs);
-    const QByteArray held = d->Status.ToBody();
+    const QByteArray held = d->Status().ToBody();
     const quint64 count = d->StatusCount();
     for (int size : {3156, 3158, 200}) {
         TAmpFaults faults;

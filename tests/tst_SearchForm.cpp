@@ -41,10 +41,9 @@ void SetRange(TSearchForm& form, int first, int last) {
     form.Edit5->setText(QString::number(last));
 }
 
-// A window on a registry without poll threads, made current for the address query.
+// A window on a registry without poll threads.
 struct TSearchFixture : TModelFixture {
-    TSearchFixture() { SetCurrentRegistry(Registry.get()); }
-    ~TSearchFixture() { SetCurrentRegistry(nullptr); }
+    TSearchFixture() { Form.SetRegistry(Registry.get()); }
     TSearchForm Form;
 };
 
@@ -313,8 +312,8 @@ void TestSearchForm::addingTickedRowsCreatesGroupsAndDevices() {
     QCOMPARE(added->Volume_A(), -19.5); // the amplifier's -25.5 dB less the global -6 dB
     const std::array<int, 6> held{playing[0], playing[1], playing[2], playing[3], playing[4], playing[5]};
     QCOMPARE(device->SettingsCodes(), held);
-    QVERIFY(device->Mute_CHA && !device->Mute_CHB);
-    QVERIFY(!IPAddressInUse(kBlock + "3"));
+    QVERIFY(device->Mute_CHA() && !device->Mute_CHB());
+    QVERIFY(!IPAddressInUse(*f.Registry, kBlock + "3"));
 }
 
 void TestSearchForm::silentAmplifierNeverFreezesTheWindow() {
@@ -375,8 +374,8 @@ void TestSearchForm::interruptedSearchStopsAtTheCurrentAddress() {
     silent.NeverAnswer = true; // holds the search at the first address until it is interrupted
     rack->Amp(0).SetFaults(silent);
     TModelFixture model;
-    SetCurrentRegistry(model.Registry.get());
     auto form = std::make_unique<TSearchForm>();
+    form->SetRegistry(model.Registry.get());
     const QPointer<TSearchForm> alive = form.get();
     form->show();
     SetRange(*form, 1, 3);

@@ -4,9 +4,9 @@
 #include "model/Errors.h"
 #include "model/Utils.h"
 #include "ui/DiagramFormUnit.h"
-#include "ui/Forms.h"
 #include "ui/ImageButton.h"
 #include "ui/LiveStateView.h"
+#include "ui/ObjectNames.h"
 
 #include <QEvent>
 #include <QGridLayout>
@@ -229,6 +229,16 @@ TDeviceFrame::TDeviceFrame(QWidget* parent) : QFrame(parent) {
     readingsColumn->addWidget(Splitter, 1);
     StaleVeil = new TStaleVeil(Readings); // created last: it lies above every reading
 
+    // The controls a test or a tool looks for, by the names the panel gives them.
+    Named(CHA.MUTE_OFF, "CHA_MUTE_OFF");
+    Named(CHA.MUTE_ON, "CHA_MUTE_ON");
+    Named(CHB.MUTE_OFF, "CHB_MUTE_OFF");
+    Named(CHB.MUTE_ON, "CHB_MUTE_ON");
+    Named(StateBanner, "StateBanner");
+    Named(StateText, "StateText");
+    Named(StaleVeil, "StaleVeil");
+    Named(Image6, "Image6");
+
     connect(CHA.MUTE_OFF, &TImageButton::clicked, this, &TDeviceFrame::MUTE_A_Click);
     connect(CHA.MUTE_ON, &TImageButton::clicked, this, &TDeviceFrame::MUTE_A_Click);
     connect(CHB.MUTE_OFF, &TImageButton::clicked, this, &TDeviceFrame::MUTE_B_Click);
@@ -368,8 +378,8 @@ void TDeviceFrame::SelectDevice(TDevice* device) {
     FDevice = device;
     if (device)
         connect(device, &TDevice::LiveStateChanged, this, &TDeviceFrame::Timer1Timer);
-    if (Form4)
-        Form4->SetDevice(device);
+    if (FDiagram)
+        FDiagram->SetDevice(device);
     // At once: the panel never shows the identity or readings of the device selected before.
     Timer1Timer();
 }
@@ -381,7 +391,7 @@ void TDeviceFrame::Timer1Timer() {
     }
     show();
     ShowState(*FDevice);
-    RefreshReadings(FDevice->Status);
+    RefreshReadings(FDevice->Status());
 }
 
 void TDeviceFrame::ShowState(const TDevice& device) {
@@ -491,15 +501,21 @@ void TDeviceFrame::RefreshChannel(TChannel& c, const TDeviceStatus& s, bool chan
 
 void TDeviceFrame::MUTE_A_Click() {
     if (FDevice)
-        FDevice->Mute_CHA = !FDevice->Mute_CHA;
+        FDevice->SetMute_CHA(!FDevice->Mute_CHA());
 }
 
 void TDeviceFrame::MUTE_B_Click() {
     if (FDevice)
-        FDevice->Mute_CHB = !FDevice->Mute_CHB;
+        FDevice->SetMute_CHB(!FDevice->Mute_CHB());
+}
+
+void TDeviceFrame::SetDiagramWindow(TForm4* diagram) {
+    FDiagram = diagram;
+    if (diagram)
+        diagram->SetDevice(FDevice);
 }
 
 void TDeviceFrame::Image6Click() {
-    if (Form4)
-        Form4->ShowDiagram(FDevice, this);
+    if (FDiagram)
+        FDiagram->ShowDiagram(FDevice, this);
 }

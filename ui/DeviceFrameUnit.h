@@ -9,6 +9,7 @@ class QLabel;
 class QSplitter;
 class QTimer;
 class TDDLedBar;
+class TForm4;
 class TImageButton;
 
 // The panel of the selected amplifier: identity, per channel its state, mute, output meters and
@@ -24,6 +25,8 @@ public:
 
     void SelectDevice(TDevice* device);
     TDevice* SelectedDevice() const { return FDevice.data(); }
+    // The diagram window that shows the selected device and opens on DIAGRAM; none by default.
+    void SetDiagramWindow(TForm4* diagram);
 
     // The 333 ms refresh; also run at once on a selection change and whenever the selected
     // device's live state changes.
@@ -88,4 +91,5 @@ private:
     void RefreshHeld(TChannel& channel, bool channelA);
 
     QPointer<TDevice> FDevice;
+    QPointer<TForm4> FDiagram;
 };

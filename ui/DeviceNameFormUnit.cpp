@@ -1,6 +1,7 @@
 #include "ui/DeviceNameFormUnit.h"
 
 #include "model/FindIPUnit.h"
+#include "model/GroupsUnit.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -169,9 +170,13 @@ void TDeviceNameForm::SetIPAddressText(const QString& text) {
     Label7->setVisible(IPAddressTakenByAnother());
 }
 
+void TDeviceNameForm::SetRegistry(TGroups* registry) {
+    FRegistry = registry;
+}
+
 bool TDeviceNameForm::IPAddressTakenByAnother() const {
     const QString address = GetIPAddressText();
-    return address != FInitialIPAddress && IPAddressInUse(address);
+    return address != FInitialIPAddress && FRegistry && IPAddressInUse(*FRegistry, address);
 }
 
 void TDeviceNameForm::ButtonOKClick() {

@@ -2,12 +2,15 @@
 
 #include "ui/NameDialog.h"
 
+#include <QPointer>
+
 #include <array>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class TGroups;
 
 // The modal dialog that collects a device's IPv4 address and its long and short name for "add
 // device" and "edit device". While the operator edits the address, a red line warns when another
@@ -34,6 +37,9 @@ public:
     // The address text the dialog was last opened with: the device's own address when editing.
     const QString& InitialIPAddress() const { return FInitialIPAddress; }
 
+    // The registry whose addresses are in use; none at first (every address is free).
+    void SetRegistry(TGroups* registry);
+
     QLabel* Label7;
     QSpinBox* DeviceIP1;
     QSpinBox* DeviceIP2;
@@ -57,4 +63,5 @@ private:
     void DeviceShortNameReturnPressed();
 
     QString FInitialIPAddress;
+    QPointer<TGroups> FRegistry;
 };

@@ -111,7 +111,7 @@ void TForm4::ShowDiagram(TDevice* device, const QWidget* anchor) {
 void TForm4::Refresh() {
     if (!FDevice)
         return;
-    const TDeviceStatus& status = FDevice->Status;
+    const TDeviceStatus& status = FDevice->Status();
     QImage picture = Image2->pixmap().toImage();
     for (const TGraphArea& area : DiagramGraphAreas())
         DrawHistoryGraph(picture, area, status);

@@ -10,10 +10,12 @@
 
 #include <QGroupBox>
 #include <QLabel>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr int kBlockWidth = 785;
@@ -115,6 +117,43 @@ TGroupFrame::TGroupFrame(QWidget* parent) : QFrame(parent) {
     KV20_Warning->move(kRightColumn + 8, 225);
     KV30_Warning = Banner(QStringLiteral(":/group/warn_kv30.svg"), Block);
     KV30_Warning->move(kRightColumn + 8, 265);
+    // The controls a test or a tool looks for, by the names the panel gives them.
+    const std::pair<QObject*, const char*> names[] = {
+        {POT_Volume_A, "POT_Volume_A"},
+        {POT_Volume_B, "POT_Volume_B"},
+        {POT_Sensitivity_A, "POT_Sensitivity_A"},
+        {POT_Sensitivity_B, "POT_Sensitivity_B"},
+        {POT_Limiter_A, "POT_Limiter_A"},
+        {POT_Limiter_B, "POT_Limiter_B"},
+        {LED_Volume_CH1, "LED_Volume_CH1"},
+        {LED_Volume_CH2, "LED_Volume_CH2"},
+        {LED_Sensitivity_CH1, "LED_Sensitivity_CH1"},
+        {LED_Sensitivity_CH2, "LED_Sensitivity_CH2"},
+        {LED_Limiter_CH1, "LED_Limiter_CH1"},
+        {LED_Limiter_CH2, "LED_Limiter_CH2"},
+        {Panel2, "Panel2"},
+        {Panel15, "Panel15"},
+        {Panel25, "Panel25"},
+        {Panel35, "Panel35"},
+        {Panel45, "Panel45"},
+        {Panel55, "Panel55"},
+        {Vol_L, "Vol_L"},
+        {Vol_U, "Vol_U"},
+        {Sen_L, "Sen_L"},
+        {Sen_U, "Sen_U"},
+        {Lim_L, "Lim_L"},
+        {Lim_U, "Lim_U"},
+        {GroupNameLabel, "GroupNameLabel"},
+        {GroupShortNameLabel, "GroupShortNameLabel"},
+        {MUTE_OFF_ALL, "MUTE_OFF_ALL"},
+        {MUTE_ON_ALL, "MUTE_ON_ALL"},
+        {GroupMuteState, "GroupMuteState"},
+        {KV20_Warning, "KV20_Warning"},
+        {KV30_Warning, "KV30_Warning"},
+    };
+    for (const auto& [object, name] : names)
+        object->setObjectName(QLatin1String(name));
+
     connect(MUTE_OFF_ALL, &TImageButton::clicked, this, &TGroupFrame::MUTE_OFF_ALLClick);
     connect(MUTE_ON_ALL, &TImageButton::clicked, this, &TGroupFrame::MUTE_ON_ALLClick);
 
@@ -195,28 +234,19 @@ void TGroupFrame::BuildSection(int index, const QString& title, bool limiter) {
 
     if (index == 0) {
         s.Lock = &FVolumeLock;
-        s.SetA = &TGroup::SetVolume_A;
-        s.SetB = &TGroup::SetVolume_B;
-        s.GetA = &TGroup::Volume_A;
-        s.GetB = &TGroup::Volume_B;
-        s.SetLock = &TGroup::SetVolume_Lock;
-        s.GetLock = &TGroup::Volume_Lock;
+        s.LevelA = TLevel::Volume_A;
+        s.LevelB = TLevel::Volume_B;
+        s.LockKind = TLock::Volume;
     } else if (index == 1) {
         s.Lock = &FSensitivityLock;
-        s.SetA = &TGroup::SetSensitivity_A;
-        s.SetB = &TGroup::SetSensitivity_B;
-        s.GetA = &TGroup::Sensitivity_A;
-        s.GetB = &TGroup::Sensitivity_B;
-        s.SetLock = &TGroup::SetSensitivity_Lock;
-        s.GetLock = &TGroup::Sensitivity_Lock;
+        s.LevelA = TLevel::Sensitivity_A;
+        s.LevelB = TLevel::Sensitivity_B;
+        s.LockKind = TLock::Sensitivity;
     } else {
         s.Lock = &FLimiterLock;
-        s.SetA = &TGroup::SetLimiter_A;
-        s.SetB = &TGroup::SetLimiter_B;
-        s.GetA = &TGroup::Limiter_A;
-        s.GetB = &TGroup::Limiter_B;
-        s.SetLock = &TGroup::SetLimiter_Lock;
-        s.GetLock = &TGroup::Limiter_Lock;
+        s.LevelA = TLevel::Limiter_A;
+        s.LevelB = TLevel::Limiter_B;
+        s.LockKind = TLock::Limiter;
     }
 }
 
@@ -268,19 +298,29 @@ int TGroupFrame::LedPosition(double internalValue) {
 
 void TGroupFrame::SetGroup(TGroup* group) {
     if (group != FGroup) {
+        if (FGroup)
+            FGroup->disconnect(this);
         FGroup = group;
         setVisible(group != nullptr);
+        if (group) {
+            connect(group, &TGroup::LevelChanged, this,
+                    [this](TGroup*, TLevel level, double, double now) { GroupLevelChanged(level, now); });
+            connect(group, &TGroup::LockChanged, this,
+                    [this](TGroup*, TLock lock, bool now) { GroupLockChanged(lock, now); });
+            connect(group, &TGroup::MuteChanged, this, &TGroupFrame::RefreshMuteState);
+            connect(group, &TGroup::TextChanged, this, &TGroupFrame::RefreshNames);
+        }
     }
     if (!group)
         return;
     RefreshNames();
     for (TSection& s : FSections) {
-        // The lock comes over first and silently, so that setting the faders below never
-        // mirrors a value of the group shown before into this one.
-        *s.Lock = (group->*s.GetLock)();
+        // The lock comes over first, so that the faders of a locked section show the group's
+        // own two values.
+        *s.Lock = group->Lock(s.LockKind);
         ShowLockImages(s);
-        s.A->SetValue((group->*s.GetA)());
-        s.B->SetValue((group->*s.GetB)());
+        ShowValue(s, true, group->Level(s.LevelA));
+        ShowValue(s, false, group->Level(s.LevelB));
         // A fader whose position did not change ran no handler: its label and bar still show
         // what they showed before (or their start texts).
         ShowFader(s, true);
@@ -288,6 +328,34 @@ void TGroupFrame::SetGroup(TGroup* group) {
     }
     UpdateLimiterWarnings();
     RefreshMuteState();
+}
+
+void TGroupFrame::ShowValue(TSection& s, bool channelA, double value) {
+    const QScopedValueRollback<int> showing(FShowing, FShowing + 1);
+    (channelA ? s.A : s.B)->SetValue(value);
+}
+
+void TGroupFrame::GroupLevelChanged(TLevel level, double now) {
+    if (FWriting > 0)
+        return; // the panel's own write: its faders show it already
+    for (TSection& s : FSections) {
+        if (level == s.LevelA || level == s.LevelB) {
+            const bool channelA = level == s.LevelA;
+            ShowValue(s, channelA, now);
+            ShowFader(s, channelA);
+            if (s.IsLimiter)
+                UpdateLimiterWarnings();
+        }
+    }
+}
+
+void TGroupFrame::GroupLockChanged(TLock lock, bool now) {
+    for (TSection& s : FSections) {
+        if (s.LockKind == lock && *s.Lock != now) {
+            *s.Lock = now;
+            ShowLockImages(s);
+        }
+    }
 }
 
 void TGroupFrame::RefreshNames() {
@@ -298,7 +366,7 @@ void TGroupFrame::RefreshNames() {
 }
 
 void TGroupFrame::RefreshMuteState() {
-    const bool muted = FGroup && FGroup->Mute;
+    const bool muted = FGroup && FGroup->Mute();
     const QString text = muted ? QStringLiteral("GROUP MUTED") : QStringLiteral("GROUP NOT MUTED");
     if (GroupMuteState->text() == text)
         return;
@@ -320,10 +388,13 @@ void TGroupFrame::FaderChange(TSection& s, bool channelA) {
     TFcRPotmeter* fader = channelA ? s.A : s.B;
     TFcRPotmeter* partner = channelA ? s.B : s.A;
     const double v = fader->Value();
-    if (FGroup)
-        (FGroup->*(channelA ? s.SetA : s.SetB))(v);
-    if (*s.Lock)
-        partner->SetValue(v);
+    if (FShowing == 0) {
+        const QScopedValueRollback<int> writing(FWriting, FWriting + 1);
+        if (FGroup)
+            FGroup->SetLevel(channelA ? s.LevelA : s.LevelB, v);
+        if (*s.Lock)
+            partner->SetValue(v);
+    }
     ShowFader(s, channelA);
     if (s.IsLimiter)
         UpdateLimiterWarnings();
@@ -366,7 +437,7 @@ void TGroupFrame::SetLock(TSection& s, bool flag) {
     *s.Lock = flag;
     ShowLockImages(s);
     if (FGroup)
-        (FGroup->*s.SetLock)(flag);
+        FGroup->SetLock(s.LockKind, flag);
     FaderChange(s, true);
 }
 
@@ -397,14 +468,12 @@ void TGroupFrame::LimiterLock_Click() {
 
 void TGroupFrame::MUTE_ON_ALLClick() {
     if (FGroup)
-        FGroup->Mute = true;
-    RefreshMuteState();
+        FGroup->SetMute(true);
 }
 
 void TGroupFrame::MUTE_OFF_ALLClick() {
     if (FGroup)
-        FGroup->Mute = false;
-    RefreshMuteState();
+        FGroup->SetMute(false);
 }
 
 void TGroupFrame::UpdateLimiterWarnings() {
@@ -415,7 +484,7 @@ void TGroupFrame::UpdateLimiterWarnings() {
     bool kv20 = false;
     bool kv30 = false;
     for (const TDevice* device : FGroup->Devices()) {
-        const QByteArray model = device->Status.PD_Model.Bytes();
+        const QByteArray model = device->Status().PD_Model.Bytes();
         kv20 = kv20 || model == "KV-20";
         kv30 = kv30 || model == "KV-30";
     }
@@ -431,6 +500,4 @@ void TGroupFrame::UpdateLimiterWarnings() {
 
 void TGroupFrame::Timer1Timer() {
     UpdateLimiterWarnings();
-    // The mute matrix and project files change the group mute too.
-    RefreshMuteState();
 }

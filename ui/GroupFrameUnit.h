@@ -16,19 +16,21 @@ class TImageButton;
 // The group control panel: six faders (volume, sensitivity and limiter for channels A and B)
 // with their LED bars and value labels, three A/B locks, the group's names, the whole-group
 // mute buttons and the limiter warnings. Everything it does is written into the shown group;
-// the panel sends nothing itself.
+// the panel sends nothing itself. It follows the shown group's change signals, whoever made the
+// change (the mute matrix, a rename, a remote client); showing a value never writes it back.
 class TGroupFrame : public QFrame {
     Q_OBJECT
 public:
     explicit TGroupFrame(QWidget* parent = nullptr);
 
     // Shows a group, or nothing (the panel hides). Names, faders, labels and bars are all
-    // written, whatever the panel showed before.
+    // written, whatever the panel showed before; nothing is written into the group.
     void SetGroup(TGroup* group);
     TGroup* Group() const { return FGroup; }
-    // Writes the shown group's names into the name labels (after a rename).
+    // Writes the shown group's names into the name labels (on every rename of the group).
     void RefreshNames();
-    // Shows whether the shown group is muted: the state label and the button that matches it.
+    // Shows whether the shown group is muted: the state label and the button that matches it
+    // (on every change of the group's mute).
     void RefreshMuteState();
 
     void SetVolumeLock(bool flag);
@@ -52,6 +54,7 @@ public:
     void LimiterLock_Click();
     void MUTE_ON_ALLClick();
     void MUTE_OFF_ALLClick();
+    // The 333 ms refresh of the limiter warnings: the models come with the members' status blocks.
     void Timer1Timer();
     void FrameCanResize();
 
@@ -111,12 +114,9 @@ private:
         TImageButton* Locked;
         TImageButton* Unlocked;
         bool* Lock;
-        void (TGroup::*SetA)(double);
-        void (TGroup::*SetB)(double);
-        void (TGroup::*SetLock)(bool);
-        bool (TGroup::*GetLock)() const;
-        double (TGroup::*GetA)() const;
-        double (TGroup::*GetB)() const;
+        TLevel LevelA;
+        TLevel LevelB;
+        TLock LockKind;
         bool IsLimiter;
         QWidget* Header;
         QWidget* StripA;
@@ -133,8 +133,17 @@ private:
     void ShowFader(TSection& section, bool channelA);
     void SetLock(TSection& section, bool flag);
     void ShowLockImages(TSection& section);
+    // The shown group's signals.
+    void GroupLevelChanged(TLevel level, double now);
+    void GroupLockChanged(TLock lock, bool now);
+    // Moves a fader to `value` for showing only: nothing reaches the group, the partner stays.
+    void ShowValue(TSection& section, bool channelA, double value);
 
     QPointer<TGroup> FGroup;
+    // Above zero while the panel writes into the group (its own signals then change nothing
+    // shown) or shows the group's values (the faders' handlers then write nothing).
+    int FWriting = 0;
+    int FShowing = 0;
     bool FVolumeLock = false;
     bool FSensitivityLock = false;
     bool FLimiterLock = false;

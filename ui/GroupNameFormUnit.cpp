@@ -1,6 +1,5 @@
 #include "ui/GroupNameFormUnit.h"
 
-#include "model/FindIPUnit.h"
 #include "model/GroupsUnit.h"
 
 #include <QGridLayout>
@@ -57,12 +56,16 @@ int TGroupNameForm::ShowGroupNameDialog(const QString& longName, const QString& 
     return ShowModal();
 }
 
+void TGroupNameForm::SetRegistry(TGroups* registry) {
+    FRegistry = registry;
+}
+
 void TGroupNameForm::ButtonOKClick() {
     if (!ShortNameIsValid(GroupShortName))
         return;
     // Two groups with one code would become one on the next Open, the later one's levels
     // overwriting the earlier one's.
-    const TGroups* registry = CurrentRegistry();
+    const TGroups* registry = FRegistry;
     const TGroup* holder = FEditing && registry ? registry->FindGroup(GroupShortName->text()) : nullptr;
     if (holder && holder != FEditing) {
         GroupShortName->setFocus(Qt::OtherFocusReason);

@@ -27,8 +27,8 @@ QString LiveStateText(const TDevice& device) {
     case TLiveState::Online:
         return QStringLiteral("On-line");
     case TLiveState::ChannelFault: {
-        const bool a = device.Status.PD_CHA_Status == 0;
-        const bool b = device.Status.PD_CHB_Status == 0;
+        const bool a = device.Status().PD_CHA_Status == 0;
+        const bool b = device.Status().PD_CHB_Status == 0;
         return a && b ? QStringLiteral("Channels A and B in FAULT")
                       : QStringLiteral("Channel %1 in FAULT").arg(a ? QLatin1Char('A') : QLatin1Char('B'));
     }

@@ -19,10 +19,15 @@ TMuteForm::TMuteForm(QWidget* parent) : QWidget(parent, Qt::Window), Timer1(new 
 
 void TMuteForm::FormCreate() {
     MuteFrame = new TMuteFrame(this);
+    MuteFrame->setObjectName(QStringLiteral("MuteFrame"));
     MuteFrame->setGeometry(rect());
     // A new or vanished row shows at once, not only on the next fitting tick.
     connect(MuteFrame->MuteGrid, &TCellGrid::RowCountChanged, this, &TMuteForm::FitToGrid);
     FitToGrid();
+}
+
+void TMuteForm::SetRegistry(TGroups* registry) {
+    MuteFrame->SetRegistry(registry);
 }
 
 void TMuteForm::setVisible(bool visible) {

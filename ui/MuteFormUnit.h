@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QTimer;
+class TGroups;
 class TMuteFrame;
 
 // The stay-on-top "Mute" window around the mute matrix. It exists for the whole run and is only
@@ -19,6 +20,9 @@ public:
 
     TMuteFrame* MuteFrame = nullptr;
     QTimer* Timer1;
+
+    // The registry the matrix shows.
+    void SetRegistry(TGroups* registry);
 
     void FormCreate();
     void FormShow();

@@ -1,7 +1,6 @@
 #include "ui/MuteFrameUnit.h"
 
 #include "device/DeviceUnit.h"
-#include "model/FindIPUnit.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "ui/CellGrid.h"
@@ -43,6 +42,7 @@ bool TextChanged(QString& kept, const QString& current) {
 
 TMuteFrame::TMuteFrame(QWidget* owner)
     : QWidget(owner), MuteGrid(new TCellGrid(this)), Timer1(new QTimer(this)) {
+    MuteGrid->setObjectName(QStringLiteral("MuteGrid"));
     MuteGrid->SetColCount(colCount);
     MuteGrid->SetColWidth(64);
     MuteGrid->SetRowHeight(24);
@@ -56,6 +56,15 @@ TMuteFrame::TMuteFrame(QWidget* owner)
 
     connect(Timer1, &QTimer::timeout, this, &TMuteFrame::Timer1Timer);
     Timer1->start(RefreshIntervalMs);
+}
+
+void TMuteFrame::SetRegistry(TGroups* registry) {
+    FRegistry = registry;
+    RefreshGrid();
+}
+
+TGroups* TMuteFrame::Registry() const {
+    return FRegistry;
 }
 
 void TMuteFrame::Timer1Timer() {
@@ -75,8 +84,8 @@ void TMuteFrame::RefreshGrid() {
     for (int col = colChA; col < colCount; ++col)
         MuteGrid->SetCell(col, 0, kHeaders[col]);
 
-    // The registry is looked up afresh on every rebuild: New and Open replace it.
-    const TGroups* registry = CurrentRegistry();
+    // Null once the registry shown is gone, until the next one is set.
+    const TGroups* registry = FRegistry;
     int devices = 0;
     if (registry)
         for (const TGroup* group : registry->Groups())
@@ -91,10 +100,10 @@ void TMuteFrame::RefreshGrid() {
         for (int g = 0; g < registry->GroupCount(); ++g) {
             const TGroup* group = registry->Group(g);
             const QString& groupName = group->ShortName();
-            const int groupFlag = (group->Mute ? flagGroup : 0) | globalFlag;
+            const int groupFlag = (group->Mute() ? flagGroup : 0) | globalFlag;
             for (const TDevice* device : group->Devices()) {
                 const int flags =
-                    groupFlag | (device->Mute_CHA ? flagChA : 0) | (device->Mute_CHB ? flagChB : 0);
+                    groupFlag | (device->Mute_CHA() ? flagChA : 0) | (device->Mute_CHB() ? flagChB : 0);
                 TRowSource& source = FRows[size_t(row)];
                 // A channel with its own flag open is still muted while its group or the global
                 // mute holds it.
@@ -194,7 +203,7 @@ const QPixmap& TMuteFrame::CellPicture(int kind, const QSize& size) {
 void TMuteFrame::MuteGridDblClick() {
     const int col = MuteGrid->Col();
     const int row = MuteGrid->Row();
-    TGroups* registry = CurrentRegistry();
+    TGroups* registry = FRegistry;
     if (!registry || row < 1)
         return;
     // Nothing is sent from here: each device's next reconciliation compares the flags with
@@ -208,13 +217,13 @@ void TMuteFrame::MuteGridDblClick() {
         TDevice* device = group->Device(index);
         switch (col) {
         case colChA:
-            device->Mute_CHA = !device->Mute_CHA;
+            device->SetMute_CHA(!device->Mute_CHA());
             break;
         case colChB:
-            device->Mute_CHB = !device->Mute_CHB;
+            device->SetMute_CHB(!device->Mute_CHB());
             break;
         case colGroup:
-            group->Mute = !group->Mute;
+            group->SetMute(!group->Mute());
             break;
         case colGlobal:
             registry->SetMute(!registry->Mute());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -9,12 +10,14 @@
 class QPainter;
 class QTimer;
 class TCellGrid;
+class TGroups;
 
-// The mute matrix: one row per amplifier of the current project (groups in registry order,
+// The mute matrix: one row per amplifier of the registry shown (groups in registry order,
 // devices in member order) with its short name and the four flags that decide whether its
 // channels are muted: its own channel A and B mutes, its group's mute and the global mute.
-// A double click inverts the flag of the cell; the devices' periodic reconciliation takes it to
-// the amplifiers. The grid is rebuilt from the model every 50 ms, also while hidden.
+// A double click inverts the flag of the cell through the model's setters; the devices' periodic
+// reconciliation takes it to the amplifiers. The grid is rebuilt from the model every 50 ms, also
+// while hidden.
 //
 // Every flag cell says its state in a word as well as a colour ("MUTE" on dark red, "open" on
 // green), and a channel whose own flag is open while its group or the global mute holds it is
@@ -27,10 +30,14 @@ public:
 
     explicit TMuteFrame(QWidget* owner = nullptr);
 
+    // The registry whose devices the matrix shows (none at first), shown at once.
+    void SetRegistry(TGroups* registry);
+    TGroups* Registry() const;
+
     TCellGrid* MuteGrid;
     QTimer* Timer1;
 
-    // Rewrites every cell from the current registry. Cells whose text is unchanged are left
+    // Rewrites every cell from the registry. Cells whose text is unchanged are left
     // alone, so a rebuild of an unchanged project allocates nothing and repaints nothing.
     void RefreshGrid();
 
@@ -60,4 +67,5 @@ private:
     // when two groups share a short name.
     std::vector<TRowSource> FRows;
     std::array<QPixmap, 3> FCellPictures;
+    QPointer<TGroups> FRegistry;
 };

@@ -303,8 +303,12 @@ void TSearchForm::SetSearching(bool on) {
     Button2->setEnabled(!on);
 }
 
+void TSearchForm::SetRegistry(TGroups* registry) {
+    FRegistry = registry;
+}
+
 void TSearchForm::ShowFound(const TFoundDevice& found) {
-    if (IPAddressInUse(found.IPAddress)) {
+    if (FRegistry && IPAddressInUse(*FRegistry, found.IPAddress)) {
         ListBox1->addItem(found.Line());
     } else {
         auto* row = new QListWidgetItem(found.Line(), CheckListBox1);
@@ -322,7 +326,7 @@ void TSearchForm::SearchFinished(int found, bool stopped) {
 void TSearchForm::AddSelected() {
     if (FSearching)
         return;
-    if (TGroups* registry = CurrentRegistry()) {
+    if (TGroups* registry = FRegistry) {
         for (int i = 0; i < CheckListBox1->count(); ++i) {
             const QListWidgetItem* row = CheckListBox1->item(i);
             const QVariant data = row->data(Qt::UserRole);
@@ -330,7 +334,7 @@ void TSearchForm::AddSelected() {
                 continue;
             const TFoundDevice found = data.value<TFoundDevice>();
             // Added since the search (by hand, or by an earlier add): one device per address.
-            if (IPAddressInUse(found.IPAddress))
+            if (IPAddressInUse(*registry, found.IPAddress))
                 continue;
             AddFoundAmplifier(*registry, found);
         }

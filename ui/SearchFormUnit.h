@@ -2,6 +2,7 @@
 
 #include "device/DeviceSearch.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -60,6 +61,9 @@ public:
     QPushButton* Button2;
     QStatusBar* StatusBar1;
 
+    // The registry that found amplifiers are compared with and added to; none at first.
+    void SetRegistry(TGroups* registry);
+
     // The search of "Search": starts the walk and returns. Raises EConvertError when an address
     // field holds no integer, EFadelinkError when the system refuses the search its thread.
     void Search();
@@ -90,4 +94,5 @@ private:
     std::unique_ptr<TDeviceSearch> FSearch; // destroyed before the widgets it reports to
     bool FSearching = false;
     bool FPlaced = false;
+    QPointer<TGroups> FRegistry;
 };

@@ -9,11 +9,13 @@
 #include "model/GroupsUnit.h"
 #include "tools/ampsim/AmpOptions.h"
 
+#include <QEvent>
+#include <QTimer>
+
 #include <algorithm>
 
-TFleet::TFleet(const QStringList& addresses, const QString& group, const QString& name, double volume)
-    : FRegistry(std::make_unique<TGroups>()) {
-    FGroup = FRegistry->FindOrAddGroup(QStringLiteral("Fleet"), group);
+TFleet::TFleet(const QStringList& addresses, const QString& group, const QString& name, double volume) {
+    FGroup = FSession.Registry()->FindOrAddGroup(QStringLiteral("Fleet"), group);
     FGroup->SetVolume_A(volume);
     FGroup->SetVolume_B(volume);
     FDevices.reserve(size_t(addresses.size()));
@@ -25,22 +27,27 @@ TFleet::TFleet(const QStringList& addresses, const QString& group, const QString
         FDevices.push_back(device);
     }
     FLastStatus.assign(FDevices.size(), 0);
+    if (QObject* tick = FSession.findChild<QTimer*>(QStringLiteral("ReconciliationTick")))
+        tick->installEventFilter(this);
+    connect(&FSession, &TSession::Ticked, this, &TFleet::Ticked);
     // The main window's tick: a coarse timer, as there.
-    FTimer.setInterval(ReconcileTickMs);
-    connect(&FTimer, &QTimer::timeout, this, &TFleet::Tick);
-    FTimer.start();
+    FSession.Start();
 }
 
 TFleet::~TFleet() {
     Close(5000);
 }
 
-void TFleet::Tick() {
-    const std::int64_t start = ProcStats::NowNs();
-    FRegistry->ReconcileAll();
-    if (!FRecording)
+bool TFleet::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Timer)
+        FTickStart = ProcStats::NowNs();
+    return QObject::eventFilter(watched, event);
+}
+
+void TFleet::Ticked() {
+    if (!FRecording || FTickStart == 0)
         return;
-    const std::int64_t spent = ProcStats::NowNs() - start;
+    const std::int64_t spent = ProcStats::NowNs() - FTickStart;
     ++FTicks;
     FTickNs += spent;
     FLongestTickNs = std::max(FLongestTickNs, spent);
@@ -92,13 +99,12 @@ int TFleet::QueuedCommands() const {
 }
 
 std::int64_t TFleet::Close(int timeoutMs) {
-    if (!FRegistry)
+    if (!FSession.Registry())
         return 0;
-    FTimer.stop();
+    FSession.Stop();
     const std::int64_t start = ProcStats::NowNs();
     FDevices.clear();
     FGroup = nullptr;
-    FRegistry.reset();
-    const bool ended = TSocketThread::WaitForAllThreads(timeoutMs);
+    const bool ended = FSession.Shutdown(timeoutMs);
     return ended ? ProcStats::NowNs() - start : -1;
 }

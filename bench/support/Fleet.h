@@ -1,8 +1,9 @@
 #pragma once
 
+#include "model/Session.h"
+
 #include <QObject>
 #include <QStringList>
-#include <QTimer>
 
 #include <cstdint>
 #include <memory>
@@ -12,9 +13,9 @@ class TDevice;
 class TGroup;
 class TGroups;
 
-// The controller side of a benchmark: a registry with one group holding a device per address,
-// real poll threads, and the 100 ms reconciliation tick of the main window. It records the
-// interval between two status blocks of each device while recording is on.
+// The controller side of a benchmark: a session whose registry has one group holding a device per
+// address, real poll threads, and the session's 100 ms reconciliation tick, as under the main
+// window. It records the interval between two status blocks of each device while recording is on.
 class TFleet : public QObject {
 public:
     // Devices are named as ampsim numbers its amplifiers (`name` 1, 2, ...) and join a group
@@ -22,7 +23,7 @@ public:
     TFleet(const QStringList& addresses, const QString& group, const QString& name, double volume);
     ~TFleet() override;
 
-    TGroups* Registry() const { return FRegistry.get(); }
+    TGroups* Registry() const { return FSession.Registry(); }
     TGroup* Group() const { return FGroup; }
     int Count() const { return int(FDevices.size()); }
 
@@ -42,16 +43,21 @@ public:
     int LongestQueue() const;
     int QueuedCommands() const;
 
-    // Destroys the registry, as closing the main window does, and waits at most `timeoutMs` for
-    // the poll threads to end. Returns the time from the start of the close until the last
-    // thread ended (ns), or -1 when threads were still running at the bound.
+    // Shuts the session down, as the program does once its main window is closed: destroys the
+    // registry and waits at most `timeoutMs` for the poll threads to end. Returns the time from the start of
+    // the close until the last thread ended (ns), or -1 when threads were still running at the bound.
     std::int64_t Close(int timeoutMs);
 
+protected:
+    // Notes when the session's tick timer fires, so that the tick can be timed up to Ticked.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    void Tick();
+    void Ticked();
     void StatusArrived(int index);
 
-    std::unique_ptr<TGroups> FRegistry;
+    TSession FSession;
+    std::int64_t FTickStart = 0;
     TGroup* FGroup = nullptr;
     std::vector<TDevice*> FDevices;
     std::vector<std::int64_t> FLastStatus;
@@ -60,5 +66,4 @@ private:
     std::int64_t FTicks = 0;
     std::int64_t FTickNs = 0;
     std::int64_t FLongestTickNs = 0;
-    QTimer FTimer;
 };

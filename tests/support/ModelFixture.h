@@ -60,6 +60,13 @@ inline TDeviceStatus StatusInLine(const TDevice& device) {
     return s;
 }
 
+// The device's status block changed by `change`, stored as a block the amplifier delivered.
+template <class TChange> void EditStatus(TDevice& device, TChange change) {
+    TDeviceStatus status = device.Status();
+    change(status);
+    device.StoreStatus(status);
+}
+
 // A status block arriving as the poll thread hands it over.
 inline void Deliver(TDevice& device, const TDeviceStatus& status) {
     device.QueueCommand(QStringLiteral("/zyl.zyl"), QString());
