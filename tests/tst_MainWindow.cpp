@@ -116,11 +116,11 @@ void TestMainWindow::startsEmptyWithTheDesignState() {
     QCOMPARE(f.Session.Registry(), f.Form.GroupRegistry());
     QVERIFY(!f.Form.Save1->isEnabled());
     QVERIFY(f.Form.ProjectFileName().isEmpty());
-    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("0dB"));
-    QCOMPARE(f.Form.GlobalVolumeX->Value(), 0.0);
-    QVERIFY(f.Form.GroupFrame->isHidden());
-    QVERIFY(f.Form.DeviceFrame->isHidden());
-    QCOMPARE(f.Form.VolumeBox->title(), QStringLiteral("Volume "));
+    QCOMPARE(f.Find<QLabel>("Panel8")->text(), QStringLiteral("0dB"));
+    QCOMPARE(f.Find<TFcRPotmeter>("GlobalVolumeX")->Value(), 0.0);
+    QVERIFY(f.Find<TGroupFrame>("GroupFrame")->isHidden());
+    QVERIFY(f.Find<TDeviceFrame>("DeviceFrame")->isHidden());
+    QCOMPARE(f.Find<QGroupBox>("VolumeBox")->title(), QStringLiteral("Volume "));
     QCOMPARE(f.Form.AddNewGroup1->text(), QStringLiteral("Add New Group "));
 }
 
@@ -135,14 +135,14 @@ void TestMainWindow::popupEnablingFollowsTheNodeUnderTheMouse() {
     };
     f.Form.TreePopupPopup(NodePoint(f.Form, 0, 0));
     QCOMPARE(enabled(), QList<bool>({false, false, false, true, true, true}));
-    QVERIFY(f.Form.DeviceFrame->SelectedDevice() != nullptr);
-    QCOMPARE(f.Form.GroupFrame->Group(), g);
+    QVERIFY(f.Find<TDeviceFrame>("DeviceFrame")->SelectedDevice() != nullptr);
+    QCOMPARE(f.Find<TGroupFrame>("GroupFrame")->Group(), g);
     f.Form.TreePopupPopup(NodePoint(f.Form, 0));
     QCOMPARE(enabled(), QList<bool>({true, true, true, true, false, false}));
-    QCOMPARE(f.Form.DeviceFrame->SelectedDevice(), nullptr);
+    QCOMPARE(f.Find<TDeviceFrame>("DeviceFrame")->SelectedDevice(), nullptr);
     f.Form.TreePopupPopup(QPoint(5, f.Form.GroupDeviceTree->viewport()->height() - 5)); // empty space
     QCOMPARE(enabled(), QList<bool>({true, false, false, false, false, false}));
-    QVERIFY(f.Form.GroupFrame->isHidden());
+    QVERIFY(f.Find<TGroupFrame>("GroupFrame")->isHidden());
     QCOMPARE(f.Form.GroupDeviceTree->SelectedObject(), nullptr);
 }
 
@@ -168,8 +168,8 @@ void TestMainWindow::groupCommands() {
     QCOMPARE(g->LongName(), QStringLiteral("Hall"));
     QCOMPARE(g->ShortName(), QStringLiteral("HALL2"));
     QCOMPARE(d->Commands(), QStringList({"/group=HALL2"}));                      // the devices are told
-    QCOMPARE(f.Form.GroupFrame->GroupNameLabel->text(), QStringLiteral("Hall")); // the panel follows
-    QCOMPARE(f.Form.GroupFrame->GroupShortNameLabel->text(), QStringLiteral("[HALL2]"));
+    QCOMPARE(f.Find<TGroupFrame>("GroupFrame")->GroupNameLabel->text(), QStringLiteral("Hall")); // the panel follows
+    QCOMPARE(f.Find<TGroupFrame>("GroupFrame")->GroupShortNameLabel->text(), QStringLiteral("[HALL2]"));
 
     // Editing a group may not give it another group's code, in whatever case.
     f.Form.GroupRegistry()->FindOrAddGroup("Second", "SEC");
@@ -193,11 +193,11 @@ void TestMainWindow::groupCommands() {
     delete f.Form.GroupRegistry()->Group(1);
 
     f.Form.TreePopupPopup(NodePoint(f.Form, 0));
-    QVERIFY(f.Form.GroupFrame->isVisible());
+    QVERIFY(f.Find<TGroupFrame>("GroupFrame")->isVisible());
     f.Form.DeleteGroup1->trigger();
     QCOMPARE(f.Form.GroupRegistry()->GroupCount(), 0);
-    QVERIFY(f.Form.GroupFrame->isHidden());
-    QCOMPARE(f.Form.GroupFrame->Group(), nullptr);
+    QVERIFY(f.Find<TGroupFrame>("GroupFrame")->isHidden());
+    QCOMPARE(f.Find<TGroupFrame>("GroupFrame")->Group(), nullptr);
 }
 
 void TestMainWindow::deviceCommands() {
@@ -244,7 +244,7 @@ void TestMainWindow::deviceCommands() {
     QVERIFY(right.isNull());
     QCOMPARE(two->DeviceCount(), 1);
     // The panels follow whatever the tree selects now; never the deleted device.
-    QCOMPARE(f.Form.DeviceFrame->SelectedDevice(),
+    QCOMPARE(f.Find<TDeviceFrame>("DeviceFrame")->SelectedDevice(),
              TGroups::NodeDevice(f.Form.GroupDeviceTree->SelectedObject()));
 }
 
@@ -351,13 +351,13 @@ void TestMainWindow::loadErrorKeepsNameButNeverSavesThePartialProject() {
 
 void TestMainWindow::globalFaderLabelAndVolume() {
     TWindowFixture f;
-    f.Form.GlobalVolumeX->SetInternalValue(0.0);
-    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("96dB"));
+    f.Find<TFcRPotmeter>("GlobalVolumeX")->SetInternalValue(0.0);
+    QCOMPARE(f.Find<QLabel>("Panel8")->text(), QStringLiteral("96dB"));
     QCOMPARE(f.Form.GroupRegistry()->Volume(), 96.0);
-    f.Form.GlobalVolumeX->SetInternalValue(1.0);
-    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-96dB"));
-    f.Form.GlobalVolumeX->SetInternalValue(0.5 + 12.34 / 192);
-    QCOMPARE(f.Form.Panel8->text(), QStringLiteral("-12.3dB"));         // at most one decimal
+    f.Find<TFcRPotmeter>("GlobalVolumeX")->SetInternalValue(1.0);
+    QCOMPARE(f.Find<QLabel>("Panel8")->text(), QStringLiteral("-96dB"));
+    f.Find<TFcRPotmeter>("GlobalVolumeX")->SetInternalValue(0.5 + 12.34 / 192);
+    QCOMPARE(f.Find<QLabel>("Panel8")->text(), QStringLiteral("-12.3dB"));         // at most one decimal
     QVERIFY(std::abs(f.Form.GroupRegistry()->Volume() + 12.34) < 1e-9); // the value itself, not the label
 }
 
@@ -383,7 +383,7 @@ void TestMainWindow::globalFaderShowsTheRegistryVolume() {
     QFETCH(double, fader);
     QFETCH(QString, volume);
     TWindowFixture f;
-    f.Form.GlobalVolumeX->SetValue(10); // where the operator left it
+    f.Find<TFcRPotmeter>("GlobalVolumeX")->SetValue(10); // where the operator left it
     QCOMPARE(f.Form.GroupRegistry()->Volume(), 10.0);
     QTemporaryDir dir;
     QString ignored;
@@ -397,8 +397,8 @@ void TestMainWindow::globalFaderShowsTheRegistryVolume() {
         file.close();
         f.Form.RunCommand([&] { f.Form.OpenProject(file.fileName()); });
     }
-    QCOMPARE(f.Form.Panel8->text(), label);
-    QVERIFY(std::abs(f.Form.GlobalVolumeX->Value() - fader) < 1e-9);
+    QCOMPARE(f.Find<QLabel>("Panel8")->text(), label);
+    QVERIFY(std::abs(f.Find<TFcRPotmeter>("GlobalVolumeX")->Value() - fader) < 1e-9);
     f.Form.SaveProjectAs(dir.filePath("out.pac"));
     QVERIFY2(ReadAll(dir.filePath("out.pac")).contains("        Volume='" + volume.toLatin1() + "'>\r\n"),
              "the registry keeps the volume exactly");
@@ -407,10 +407,10 @@ void TestMainWindow::globalFaderShowsTheRegistryVolume() {
 void TestMainWindow::groupPanelNeverBelow300() {
     TWindowFixture f;
     f.Form.CentreSplitter->setSizes({100, 2000});
-    QVERIFY(f.Form.GroupPanel->height() >= 300);
+    QVERIFY(f.Find<QFrame>("GroupPanel")->height() >= 300);
     f.Form.resize(800, 420);
     QTest::qWait(20);
-    QVERIFY(f.Form.GroupPanel->height() >= 300);
+    QVERIFY(f.Find<QFrame>("GroupPanel")->height() >= 300);
 }
 
 void TestMainWindow::faderMovesTheAmplifiersEndToEnd() {
