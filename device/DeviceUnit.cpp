@@ -183,21 +183,8 @@ void TDevice::SetIPAddress(const QString& text, const TChangeSource& source) {
 }
 
 double& TDevice::LevelField(TLevel level) {
-    switch (level) {
-    case TLevel::Volume_A:
-        return FVolume_A;
-    case TLevel::Volume_B:
-        return FVolume_B;
-    case TLevel::Sensitivity_A:
-        return FSensitivity_A;
-    case TLevel::Sensitivity_B:
-        return FSensitivity_B;
-    case TLevel::Limiter_A:
-        return FLimiter_A;
-    case TLevel::Limiter_B:
-        break;
-    }
-    return FLimiter_B;
+    return LevelSlot(level,
+                     {&FVolume_A, &FVolume_B, &FSensitivity_A, &FSensitivity_B, &FLimiter_A, &FLimiter_B});
 }
 
 double TDevice::Level(TLevel level) const {
@@ -282,7 +269,7 @@ TDeviceState TDevice::DeviceState() const {
     if (FOffline)
         return TDeviceState::Offline;
     return FStatus.PD_CHA_Status != 0 && FStatus.PD_CHB_Status != 0 ? TDeviceState::Online
-                                                                  : TDeviceState::Fault;
+                                                                    : TDeviceState::Fault;
 }
 
 TLiveState TDevice::LiveState() const {

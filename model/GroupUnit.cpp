@@ -77,21 +77,8 @@ void TGroup::SetShortName(const QString& text, const TChangeSource& source) {
 }
 
 double& TGroup::LevelField(TLevel level) {
-    switch (level) {
-    case TLevel::Volume_A:
-        return FVolume_A;
-    case TLevel::Volume_B:
-        return FVolume_B;
-    case TLevel::Sensitivity_A:
-        return FSensitivity_A;
-    case TLevel::Sensitivity_B:
-        return FSensitivity_B;
-    case TLevel::Limiter_A:
-        return FLimiter_A;
-    case TLevel::Limiter_B:
-        break;
-    }
-    return FLimiter_B;
+    return LevelSlot(level,
+                     {&FVolume_A, &FVolume_B, &FSensitivity_A, &FSensitivity_B, &FLimiter_A, &FLimiter_B});
 }
 
 double TGroup::Level(TLevel level) const {

@@ -2,11 +2,19 @@
 
 #include <QMetaType>
 
+#include <array>
+#include <cstddef>
+
 // What a change signal of the model names. The order of TLevel is the order of the settings
 // command (volume A, volume B, sensitivity A, sensitivity B, limiter A, limiter B), so that a
 // TLevel also indexes SettingsCodes and HeldSettingsCodes.
 enum class TLevel { Volume_A, Volume_B, Sensitivity_A, Sensitivity_B, Limiter_A, Limiter_B };
 enum class TChannel { A, B };
+
+// The field of six, listed in TLevel order, that `level` names.
+inline double& LevelSlot(TLevel level, const std::array<double*, 6>& fields) {
+    return *fields[static_cast<std::size_t>(level)];
+}
 enum class TLock { Volume, Sensitivity, Limiter };
 enum class TDeviceText { LongName, ShortName, IPAddress };
 enum class TGroupText { LongName, ShortName };
