@@ -85,18 +85,18 @@ TApiListener::~TApiListener() {
 }
 
 void TApiListener::incomingConnection(qintptr handle) {
-    if (FOpen >= MaxConnections) {
-        qCDebug(lcApi) << "connection refused: already" << FOpen << "open";
+    if (*FOpen >= MaxConnections) {
+        qCDebug(lcApi) << "connection refused: already" << *FOpen << "open";
         ::close(int(handle));
         return;
     }
-    ++FOpen;
+    ++*FOpen;
     if (!FHandshaker) {
         auto* socket = new QTcpSocket(this);
         if (!socket->setSocketDescriptor(handle)) {
             ::close(int(handle));
             delete socket;
-            --FOpen;
+            --*FOpen;
             return;
         }
         Adopt(socket);
@@ -111,13 +111,26 @@ void TApiListener::incomingConnection(qintptr handle) {
     });
 }
 
+namespace {
+// A child of a connection that counts it open for as long as it exists. Its destruction, not a
+// signal, gives the place back: the WebSocket code cuts every signal of the connections it takes.
+class TOpenMark : public QObject {
+public:
+    TOpenMark(QObject* connection, std::shared_ptr<int> open) : QObject(connection), FOpen(std::move(open)) {}
+    ~TOpenMark() override { --*FOpen; }
+
+private:
+    std::shared_ptr<int> FOpen;
+};
+} // namespace
+
 void TApiListener::Adopt(QTcpSocket* socket) {
-    connect(socket, &QObject::destroyed, this, [this] { --FOpen; });
+    new TOpenMark(socket, FOpen);
 }
 
 void TApiListener::Handshaken(QSslSocket* socket) {
     if (!socket) {
-        --FOpen; // a failed handshake gives its place back
+        --*FOpen; // a failed handshake gives its place back
         return;
     }
     socket->setParent(this);
@@ -135,7 +148,7 @@ QTcpSocket* TApiListener::nextPendingConnection() {
     // What arrived before the server listened to the socket (right after a TLS handshake) would
     // otherwise wait for the next bytes.
     QTimer::singleShot(0, socket, [socket] {
-        if (socket->bytesAvailable() > 0)
+        if (socket->isOpen() && socket->bytesAvailable() > 0)
             emit socket->readyRead();
     });
     return socket;

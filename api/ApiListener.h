@@ -29,7 +29,7 @@ public:
 
     QTcpSocket* nextPendingConnection() override;
     // Connections accepted and not yet closed, handshakes included.
-    int OpenConnections() const { return FOpen; }
+    int OpenConnections() const { return *FOpen; }
 
 protected:
     void incomingConnection(qintptr handle) override;
@@ -38,7 +38,7 @@ private:
     void Adopt(QTcpSocket* socket);
     void Handshaken(QSslSocket* socket);
 
-    int FOpen = 0;
+    std::shared_ptr<int> FOpen = std::make_shared<int>(0);
     std::unique_ptr<QThread> FThread;
     TTlsHandshaker* FHandshaker = nullptr; // lives on FThread
 };

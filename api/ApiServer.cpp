@@ -19,6 +19,10 @@
 Q_LOGGING_CATEGORY(lcApi, "fadelink.api", QtWarningMsg)
 
 namespace {
+QString PeerKey(const QHostAddress& address, quint16 port) {
+    return address.toString() + QLatin1Char(' ') + QString::number(port);
+}
+
 QByteArray MethodName(QHttpServerRequest::Method method) {
     switch (method) {
     case QHttpServerRequest::Method::Get:
@@ -122,6 +126,8 @@ bool TApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     // writing anything; refused, it calls missingHandler, which writes the refusal.
     if (IsWebSocketUpgrade(request)) {
         FRefusal = response;
+        if (handOver)
+            FUpgrading.insert(PeerKey(socket->peerAddress(), socket->peerPort()), socket);
         return handOver;
     }
     Write(request, socket, response);
@@ -146,7 +152,16 @@ void TApiServer::Write(const QHttpServerRequest& request, QTcpSocket* socket, co
 void TApiServer::AcceptWebSockets() {
     while (hasPendingWebSocketConnections()) {
         std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection();
-        if (socket)
-            FHub.Accept(std::move(socket));
+        if (!socket)
+            continue;
+        const QPointer<QTcpSocket> connection =
+            FUpgrading.take(PeerKey(socket->peerAddress(), socket->peerPort()));
+        if (connection)
+            FHub.Accept(std::move(socket), connection);
+        else
+            socket->abort(); // not one this server let through
     }
+    // Upgrades that never completed leave nothing behind.
+    for (auto it = FUpgrading.begin(); it != FUpgrading.end();)
+        it = it.value() ? std::next(it) : FUpgrading.erase(it);
 }

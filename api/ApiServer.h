@@ -4,8 +4,11 @@
 #include "api/RateLimiter.h"
 
 #include <QAbstractHttpServer>
+#include <QHash>
 #include <QHostAddress>
+#include <QPointer>
 #include <QSslConfiguration>
+#include <QTcpSocket>
 
 #include <optional>
 
@@ -50,6 +53,8 @@ private:
     TApiListener* FListener = nullptr;
     TRateLimiter FRate{RequestsPerSecond};
     TApiResponse FRefusal; // of the upgrade request refused last, for missingHandler
+    // Connections let through to the WebSocket server, by peer, until their WebSocket comes.
+    QHash<QString, QPointer<QTcpSocket>> FUpgrading;
 };
 
 // Whether a request asks to become a WebSocket.

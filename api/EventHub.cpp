@@ -13,7 +13,9 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QSslSocket>
+#include <QTcpSocket>
 #include <QWebSocket>
 
 #include <algorithm>
@@ -95,10 +97,15 @@ TEventHub::TClient* TEventHub::Find(const QWebSocket* socket) const {
     return nullptr;
 }
 
-void TEventHub::Accept(std::unique_ptr<QWebSocket> owned) {
+void TEventHub::Accept(std::unique_ptr<QWebSocket> owned, QTcpSocket* connection) {
     QWebSocket* socket = owned.release();
     socket->setParent(this);
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    // The WebSocket does not free the connection it was upgraded from: it goes with it.
+    connect(socket, &QObject::destroyed, this, [connection = QPointer<QTcpSocket>(connection)] {
+        if (connection)
+            connection->deleteLater();
+    });
     const QString peer = socket->peerAddress().toString();
     if (socket->requestUrl().path() != QLatin1String(ApiPrefix) + QLatin1String("/events")) {
         CloseSocket(socket, QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("no such path"));
@@ -116,7 +123,7 @@ void TEventHub::Accept(std::unique_ptr<QWebSocket> owned) {
     auto client = std::make_unique<TClient>();
     client->Socket = socket;
     client->Peer = peer;
-    client->Tls = socket->findChild<QSslSocket*>();
+    client->Tls = qobject_cast<QSslSocket*>(connection);
     TClient* c = client.get();
     FClients.push_back(std::move(client));
 

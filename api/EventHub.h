@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class QTcpSocket;
 class QWebSocket;
 class TApiModel;
 class TApiTokens;
@@ -38,8 +39,9 @@ public:
     TEventHub(const TApiModel& model, const TApiTokens& tokens, QObject* parent = nullptr);
     ~TEventHub() override;
 
-    // Takes up a connection the server upgraded.
-    void Accept(std::unique_ptr<QWebSocket> socket);
+    // Takes up a connection the server upgraded; `connection` is the connection underneath,
+    // which is freed with the WebSocket.
+    void Accept(std::unique_ptr<QWebSocket> socket, QTcpSocket* connection);
     // Sends `event` to every signed-in client subscribed to a pattern that matches `topic`.
     void Publish(const QString& topic, const QJsonObject& event);
     int ClientCount() const { return int(FClients.size()); }

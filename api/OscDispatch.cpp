@@ -3,6 +3,7 @@
 #include "api/ApiError.h"
 #include "api/ApiLogging.h"
 #include "api/ApiModel.h"
+#include "api/EventHub.h"
 #include "model/Errors.h"
 
 #include <QJsonObject>
@@ -144,18 +145,23 @@ void TOscDispatcher::Act(const QString& path, const char* types, lo_arg** argv, 
             return;
         }
         if ((s[0] == QLatin1String("subscribe") || s[0] == QLatin1String("unsubscribe")) && n == 1) {
-            QStringList& into =
-                s[0] == QLatin1String("subscribe") ? FOutcome->Subscribe : FOutcome->Unsubscribe;
+            QStringList patterns;
             for (int i = 0; i < argc; ++i) {
-                if (types[i] != LO_STRING && types[i] != LO_SYMBOL)
-                    throw EApiError(400, QStringLiteral("takes patterns as strings"));
-                into.append(QString::fromUtf8(&argv[i]->s));
+                // A string argument is its characters, where the argument begins; argv[i] is only
+                // 4-byte aligned, so it is not read through the union's members.
+                const QString pattern = types[i] == LO_STRING || types[i] == LO_SYMBOL
+                                            ? QString::fromUtf8(reinterpret_cast<const char*>(argv[i]))
+                                            : QString();
+                if (TEventHub::NormalisedPattern(pattern).isEmpty())
+                    throw EApiError(400, QStringLiteral("takes patterns: group/*, group/NAME, device/*, "
+                                                        "device/ADDRESS, global"));
+                patterns.append(pattern);
             }
+            (s[0] == QLatin1String("subscribe") ? FOutcome->Subscribe : FOutcome->Unsubscribe) += patterns;
             return;
         }
         double number = 0;
         bool on = false;
-        QJsonObject fields;
         if (s[0] == QLatin1String("group") && n == 3 && (kLevels.contains(s[2]) || kPairs.contains(s[2]))) {
             if (!NumberArgument(types, argv, argc, number))
                 throw EApiError(400, QStringLiteral("takes one number"));

@@ -43,6 +43,8 @@ void TRequestGuard::RequestDone() {
 }
 
 void TRequestGuard::ReadyRead() {
+    if (!FSocket->isOpen())
+        return;
     if (FRefused) {
         FSocket->readAll(); // draining: read and dropped
         return;
@@ -51,7 +53,7 @@ void TRequestGuard::ReadyRead() {
     // exactly what arrived since the last look.
     const qint64 fresh = FSocket->bytesAvailable();
     FSeen += fresh;
-    if (!FHeadComplete && FHead.size() < MaxHeaderBytes) {
+    if (!FHeadComplete && fresh > 0 && FHead.size() < MaxHeaderBytes) {
         FHead += FSocket->peek(std::min<qint64>(fresh, MaxHeaderBytes - FHead.size()));
         const qsizetype end = FHead.indexOf("\r\n\r\n");
         if (end >= 0)
@@ -70,7 +72,7 @@ void TRequestGuard::HeaderComplete(qsizetype end) {
     const QByteArray head = FHead.left(end);
     if (HeaderValue(head, "upgrade:").contains("websocket")) {
         // The WebSocket server takes the connection over.
-        FIdle.stop();
+        FUpgraded = true;
         disconnect(FSocket, &QIODevice::readyRead, this, nullptr);
         return;
     }

@@ -12,7 +12,8 @@ class QTcpSocket;
 // refuses a request as soon as its declared length or the bytes received pass the limits:
 // with a 413 JSON error, after which the connection is drained for a moment and closed. It also
 // closes a connection that has not completed a request for IdleMs. A WebSocket upgrade ends its
-// watch: the socket then belongs to the WebSocket server, which has limits of its own.
+// watch over the bytes: the WebSocket server, which has limits of its own, reads them from then
+// on; a connection it refused is freed once it is closed.
 class TRequestGuard : public QObject {
     Q_OBJECT
 public:
@@ -41,4 +42,5 @@ private:
     bool FHeadComplete = false;
     qint64 FSeen = 0; // bytes of the current request
     bool FRefused = false;
+    bool FUpgraded = false;
 };
