@@ -1,7 +1,10 @@
 // Program start: "." as decimal separator, the application title, and every window created
 // once, in a fixed order, for the whole run.
+#include "api/ApiOptions.h"
+#include "app/ApiControl.h"
 #include "app/Fadelink2.h"
 #include "device/ThreadCommUnit.h"
+#include "model/Errors.h"
 #include "ui/AboutBox.h"
 #include "ui/DeviceNameFormUnit.h"
 #include "ui/DiagramFormUnit.h"
@@ -11,6 +14,9 @@
 #include "ui/SearchFormUnit.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 #include <memory>
 
@@ -32,9 +38,30 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetUpApplication();
 
+    // The control API's options; the program takes no others.
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    AddApiOptions(parser);
+    if (!parser.parse(QApplication::arguments())) {
+        fprintf(stderr, "fadelink: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    try {
+        ApiOptionsFrom(parser);
+    } catch (const EFadelinkError& e) {
+        fprintf(stderr, "fadelink: %s\n", qPrintable(e.Message));
+        return 2;
+    }
+
     int status = 0;
     {
         auto form1 = std::make_unique<TForm1>();
+        // Owned by the main window; started before the window shows, so that a failure is seen.
+        new TApiControl(form1.get(), TApiControl::ApiArguments(parser));
         auto searchForm = std::make_unique<TSearchForm>();
         SearchForm = searchForm.get();
         auto muteForm = std::make_unique<TMuteForm>();
