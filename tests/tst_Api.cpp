@@ -90,6 +90,12 @@ private slots:
     void oscOnlyFromAllowedSenders();
     void tlsServesTheSameApi();
     void httpAndOscReachTheAmplifierAlike();
+    void sameEventFromHttpOscAndModel();
+    void mutesGoThroughTheSetters_data();
+    void mutesGoThroughTheSetters();
+    void journalQueries_data();
+    void journalQueries();
+    void alarmsAcknowledgedInTheTokensName();
 };
 
 void TestApi::servedDocumentIsTheDocumentedOne() {
@@ -104,12 +110,16 @@ void TestApi::servedDocumentIsTheDocumentedOne() {
 // a path or field renamed on one side only fails here.
 void TestApi::everyDocumentedPathAnswers() {
     TApiFixture f({QStringLiteral("127.0.26.1")});
+    TJournal& journal = f.UseJournal();
+    journal.RaiseAlarm("127.0.26.1/offline", TJournalFixture::Entry("Off-line", TJournalSeverity::Fault));
     const QJsonObject document = QJsonDocument::fromJson(ReadFile(kDocs)).object();
     const QJsonObject paths = document.value("paths").toObject();
-    QVERIFY(paths.size() >= 9);
+    QVERIFY(paths.size() >= 12);
     for (auto path = paths.begin(); path != paths.end(); ++path) {
         QString concrete = path.key();
-        concrete.replace("{group}", "MAIN").replace("{address}", "127.0.26.1");
+        concrete.replace("{group}", "MAIN")
+            .replace("{address}", "127.0.26.1")
+            .replace("{alarm}", journal.Alarms().front().Id);
         const QJsonObject methods = path.value().toObject();
         for (auto method = methods.begin(); method != methods.end(); ++method) {
             if (method.key() == QLatin1String("parameters"))
@@ -204,6 +214,12 @@ void TestApi::refusals_data() {
         << QByteArray(R"({"volume_lock":true,"volume_a":-3,"volume_b":-4})") << c << 409 << "locked";
     QTest::newRow("events without upgrade")
         << QByteArray("GET") << "/api/v1/events" << QByteArray() << c << 400 << "WebSocket";
+    QTest::newRow("mute in a step") << QByteArray("POST") << "/api/v1/groups/MAIN/step"
+                                    << QByteArray(R"({"mute":true})") << c << 400 << "mute";
+    QTest::newRow("no journal") << QByteArray("GET") << "/api/v1/journal" << QByteArray() << c << 503
+                                << "without a journal";
+    QTest::newRow("monitor acknowledges") << QByteArray("POST") << "/api/v1/alarms/1/acknowledge" << QByteArray()
+                                          << QByteArray(TApiFixture::Monitor) << 403 << "read";
 }
 
 // Every refusal is a JSON error with its status, and a refused write changes nothing.
@@ -216,8 +232,8 @@ void TestApi::refusals() {
     QFETCH(QString, detail);
     TApiFixture f;
     f.Main->SetVolume_A(-20);
-    const QString before =
-        Levels(*f.Main) + QString::number(f.Registry->Volume()) + QString::number(f.Main->Volume_Lock());
+    const QString before = Levels(*f.Main) + QString::number(f.Registry->Volume()) +
+                           QString::number(f.Main->Volume_Lock()) + QString::number(f.Main->Mute());
     const TApiReply reply = f.Call(method, path, body, token);
     QCOMPARE(reply.Status, status);
     QCOMPARE(reply.Json.value("error").toString(), ErrorWord(status));
@@ -227,7 +243,8 @@ void TestApi::refusals() {
         QCOMPARE(reply.Header("WWW-Authenticate"), QByteArray("Bearer"));
     if (status == 405)
         QCOMPARE(reply.Header("Allow"), QByteArray("GET, PUT"));
-    QCOMPARE(Levels(*f.Main) + QString::number(f.Registry->Volume()) + QString::number(f.Main->Volume_Lock()),
+    QCOMPARE(Levels(*f.Main) + QString::number(f.Registry->Volume()) + QString::number(f.Main->Volume_Lock()) +
+                 QString::number(f.Main->Mute()),
              before);
 }
 
@@ -706,6 +723,143 @@ void TestApi::httpAndOscReachTheAmplifierAlike() {
              QString(viaHttp.last())
                  .replace(QString("%1%1").arg(LevelCode(-12), 3, 10, QChar('0')),
                           QString("%1%1").arg(LevelCode(-15), 3, 10, QChar('0'))));
+}
+
+// A change made through HTTP, through OSC and by the model's own caller (as a window makes it)
+// reaches a WebSocket subscriber as the same event with its own source, in the order made, and an
+// OSC subscriber as feedback.
+void TestApi::sameEventFromHttpOscAndModel() {
+    TApiFixture f;
+    TEventClient events(f.Url("/api/v1/events", "ws"));
+    QVERIFY(events.Subscribe({"group/main", "global"}));
+    TOscClient osc(f.Service.OscPort());
+    QVERIFY(osc.Subscribe({"group/*"}));
+    QCOMPARE(f.Call("PUT", "/api/v1/groups/MAIN", R"({"volume_a":-10})").Status, 200);
+    osc.Send(TOscDispatcher::FloatMessage("/fadelink/v1/group/MAIN/volume_a", -11));
+    QTRY_COMPARE(f.Main->Volume_A(), -11.0);
+    f.Main->SetVolume_A(-12);
+    QTRY_COMPARE(events.OfType("change").size(), 3);
+    const QList<QJsonObject> changes = events.OfType("change");
+    const QStringList sources{"remote desk -10", "remote osc@127.0.0.1 -11", "ui  -12"};
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject& e = changes[i];
+        QCOMPARE(QStringLiteral("%1 %2 %3")
+                     .arg(e.value("source").toString(), e.value("client").toString())
+                     .arg(e.value("new").toDouble()),
+                 sources[i]);
+        QCOMPARE(QStringList({e.value("topic").toString(), e.value("change").toString(), e.value("group").toString(),
+                              e.value("field").toString()}),
+                 QStringList({"group/MAIN", "group_level", "MAIN", "volume_a"}));
+        QVERIFY(!QDateTime::fromString(e.value("time").toString(), Qt::ISODateWithMs).isNull());
+    }
+    QTRY_COMPARE(osc.Replies.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(osc.Replies[i], qMakePair(QStringLiteral("/fadelink/v1/group/MAIN/volume_a"), QVariant(-10.0 - i)));
+}
+
+void TestApi::mutesGoThroughTheSetters_data() {
+    QTest::addColumn<QString>("http"); // "PATH BODY", or empty for OSC
+    QTest::addColumn<QByteArray>("osc");
+    QTest::addColumn<QString>("field"); // what the change event names
+    QTest::addColumn<QString>("client");
+    const QString p = "/fadelink/v1/";
+    QTest::newRow("group by HTTP") << R"(/api/v1/groups/MAIN {"mute":true})" << QByteArray() << "group/MAIN mute"
+                                   << "desk";
+    QTest::newRow("device by HTTP") << R"(/api/v1/devices/127.0.26.20 {"mute_b":true})" << QByteArray()
+                                    << "device/127.0.26.20 mute_b"
+                                    << "desk";
+    QTest::newRow("group by OSC") << "" << TOscDispatcher::IntMessage(p + "group/MAIN/mute", 1)
+                                  << "group/MAIN mute"
+                                  << "osc@127.0.0.1";
+    QTest::newRow("device by OSC") << "" << TOscDispatcher::IntMessage(p + "device/127.0.26.20/mute_a", 1)
+                                   << "device/127.0.26.20 mute_a"
+                                   << "osc@127.0.0.1";
+}
+
+// Group and device mutes are written through the model's setters, which say who wrote them.
+void TestApi::mutesGoThroughTheSetters() {
+    QFETCH(QString, http);
+    QFETCH(QByteArray, osc);
+    QFETCH(QString, field);
+    QFETCH(QString, client);
+    TApiFixture f({"127.0.26.20"});
+    TEventClient events(f.Url("/api/v1/events", "ws"));
+    QVERIFY(events.Subscribe({"group/*", "device/*"}));
+    TOscClient sender(f.Service.OscPort());
+    if (http.isEmpty())
+        sender.Send(osc);
+    else
+        QCOMPARE(f.Call("PUT", http.section(' ', 0, 0), http.section(' ', 1).toUtf8()).Status, 200);
+    QTRY_COMPARE(events.OfType("change").size(), 1);
+    const QJsonObject e = events.OfType("change").first();
+    QCOMPARE(e.value("topic").toString() + ' ' + e.value("field").toString(), field);
+    QCOMPARE(e.value("client").toString(), client);
+    QCOMPARE(e.value("new").toBool(), true);
+    const TDevice& device = *f.Main->Device(0);
+    QCOMPARE(QString("%1%2%3").arg(f.Main->Mute()).arg(device.Mute_CHA()).arg(device.Mute_CHB()),
+             field.endsWith("mute") ? "100" : field.endsWith("mute_a") ? "010" : "001");
+}
+
+void TestApi::journalQueries_data() {
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("found"); // the entries' "what", newest first
+    // The journal holds, a second apart: a fault, an info line and a user action.
+    const QString second = IsoTime(kJournalTestStartMs + 1000);
+    QTest::newRow("all") << "" << 200 << "action info fault";
+    QTest::newRow("one severity") << "severity=fault" << 200 << "fault";
+    QTest::newRow("two severities") << "severity=fault,user_action" << 200 << "action fault";
+    QTest::newRow("since") << "since=" + QString::fromLatin1(QUrl::toPercentEncoding(second)) << 200 << "action info";
+    QTest::newRow("limit") << "limit=2" << 200 << "action info";
+    QTest::newRow("unknown severity") << "severity=loud" << 400 << "";
+    QTest::newRow("limit too large") << "limit=1001" << 400 << "";
+    QTest::newRow("not a time") << "since=yesterday" << 400 << "";
+    QTest::newRow("unknown parameter") << "colour=red" << 400 << "";
+}
+
+void TestApi::journalQueries() {
+    QFETCH(QString, query);
+    QFETCH(int, status);
+    QFETCH(QString, found);
+    TApiFixture f;
+    TJournal& journal = f.UseJournal();
+    journal.Record(TJournalFixture::Entry("fault", TJournalSeverity::Fault, kJournalTestStartMs));
+    journal.Record(TJournalFixture::Entry("info", TJournalSeverity::Info, kJournalTestStartMs + 1000));
+    journal.Record(TJournalFixture::Entry("action", TJournalSeverity::UserAction, kJournalTestStartMs + 2000));
+    QVERIFY(journal.Flush(10000));
+    const TApiReply reply = f.Call("GET", "/api/v1/journal" + (query.isEmpty() ? "" : "?" + query));
+    QCOMPARE(reply.Status, status);
+    QStringList what;
+    for (const QJsonValue& entry : reply.Json.value("entries").toArray())
+        what.append(entry.toObject().value("what").toString());
+    QCOMPARE(what.join(' '), found);
+}
+
+// The alarms as listed and pushed; an acknowledgement carries the token's name into the alarm,
+// the journal and the events.
+void TestApi::alarmsAcknowledgedInTheTokensName() {
+    TApiFixture f;
+    TJournal& journal = f.UseJournal();
+    TEventClient events(f.Url("/api/v1/events", "ws"));
+    QVERIFY(events.Subscribe({"alarms", "journal"}));
+    journal.RaiseAlarm("127.0.26.30/offline", TJournalFixture::Entry("Off-line", TJournalSeverity::Fault));
+    QTRY_VERIFY(!events.OfType("alarms").isEmpty());
+    QCOMPARE(events.OfType("alarms").last().value("unacknowledged").toInt(), 1);
+    const TApiReply list = f.Call("GET", "/api/v1/alarms", {}, TApiFixture::Monitor);
+    QCOMPARE(list.Status, 200);
+    const QString id = list.Json.value("alarms").toArray().first().toObject().value("id").toString();
+    QCOMPARE(id, journal.Alarms().front().Id);
+
+    const TApiReply acknowledged = f.Call("POST", "/api/v1/alarms/" + id + "/acknowledge");
+    QCOMPARE(acknowledged.Status, 200);
+    QCOMPARE(acknowledged.Json.value("acknowledged_by").toString(), "desk");
+    QCOMPARE(journal.AlarmCount(), 0);
+    QTRY_COMPARE(events.OfType("alarms").last().value("unacknowledged").toInt(), 0);
+    // The acknowledgement is journalled as the client's action, and pushed once written.
+    QTRY_VERIFY(!events.OfType("journal").isEmpty());
+    const QJsonObject entry = events.OfType("journal").last().value("entry").toObject();
+    QCOMPARE(entry.value("source").toString() + ' ' + entry.value("client").toString(), "remote_client desk");
+    QCOMPARE(f.Call("POST", "/api/v1/alarms/nope/acknowledge").Status, 404);
 }
 
 QTEST_MAIN(TestApi)

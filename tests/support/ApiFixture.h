@@ -9,9 +9,11 @@
 #include "api/OscDispatch.h"
 #include "device/DeviceUnit.h"
 #include "device/ThreadCommUnit.h"
+#include "journal/Journal.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "model/Session.h"
+#include "support/JournalFixture.h"
 #include "tools/ampsim/AmpRack.h"
 
 #include <QEventLoop>
@@ -75,9 +77,17 @@ public:
         Service.Start(Options);
     }
     ~TApiFixture() {
+        Service.SetJournal(nullptr);
         Service.Stop();
         Session.Shutdown();
         TSocketThread::SetPollThreadsEnabled(true);
+    }
+
+    // A journal on a temporary file, on the test's clock, served by the API.
+    TJournal& UseJournal() {
+        Journal = std::make_unique<TJournal>(JournalFiles.Options());
+        Service.SetJournal(Journal.get());
+        return *Journal;
     }
 
     static void WriteFile(const QString& name, const QByteArray& text, QFileDevice::Permissions permissions) {
@@ -127,6 +137,8 @@ public:
     TGroups* Registry = nullptr;
     TGroup* Main = nullptr;
     TApiOptions Options;
+    TJournalFixture JournalFiles;
+    std::unique_ptr<TJournal> Journal;
     TApiService Service{Session};
     QNetworkAccessManager Network;
 };
@@ -164,6 +176,23 @@ struct TEventClient {
     void Send(const QJsonObject& message) {
         Socket.sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
     }
+    // Signs in (by the upgrade's header) and subscribes; false when either is not answered.
+    bool Subscribe(const QStringList& patterns) {
+        if (Await(QStringLiteral("hello")).isEmpty())
+            return false;
+        const int from = int(Messages.size());
+        Send({{QStringLiteral("type"), QStringLiteral("subscribe")},
+              {QStringLiteral("patterns"), QJsonArray::fromStringList(patterns)}});
+        return !Await(QStringLiteral("subscribed"), 10000, from).isEmpty();
+    }
+    // The messages of `type` received so far.
+    QList<QJsonObject> OfType(const QString& type) const {
+        QList<QJsonObject> found;
+        for (const QJsonObject& message : Messages)
+            if (message.value(QLatin1String("type")).toString() == type)
+                found.append(message);
+        return found;
+    }
     QWebSocket Socket;
     QList<QJsonObject> Messages;
 };
@@ -194,6 +223,16 @@ struct TOscClient {
         });
     }
     void Send(const QByteArray& datagram) { Socket.writeDatagram(datagram, QHostAddress::LocalHost, Port); }
+    // Subscribes to feedback; false when the server did not take it up (a query after it goes
+    // unanswered).
+    bool Subscribe(const QStringList& patterns) {
+        for (const QString& pattern : patterns)
+            Send(TOscDispatcher::StringMessage(QStringLiteral("/fadelink/v1/subscribe"), pattern));
+        Send(TOscDispatcher::IntMessage(QStringLiteral("/fadelink/v1/global/mute/get"), 0));
+        const bool answered = QTest::qWaitFor([this] { return !Replies.isEmpty(); }, 10000);
+        Replies.clear();
+        return answered;
+    }
     quint16 Port;
     QUdpSocket Socket;
     QList<QPair<QString, QVariant>> Replies;
