@@ -6,6 +6,7 @@
 #include "api/ApiModel.h"
 #include "device/DeviceUnit.h"
 #include "fuzz/FuzzSupport.h"
+#include "model/ChangeFeed.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 
@@ -16,6 +17,7 @@
 struct TApiFuzzModel {
     TApiFuzzModel() {
         HoldToLoopbackWithoutPollThreads();
+        QObject::connect(&Feed, &TChangeFeed::Changed, [this](const TModelChange& c) { Sources.append(c.Source); });
         Reset();
     }
     // A fresh project for each input, so that one input never depends on the one before.
@@ -30,6 +32,8 @@ struct TApiFuzzModel {
         new TDevice(main, QStringLiteral("127.0.0.5"), QStringLiteral("Amp"), QStringLiteral("AMP01"));
         TGroup* side = Registry->FindOrAddGroup(QStringLiteral("Side"), QStringLiteral("SIDE"));
         new TDevice(side, QStringLiteral("127.0.0.6"), QStringLiteral("Amp"), QStringLiteral("AMP02"));
+        Feed.Follow(Registry.get());
+        Sources.clear();
     }
     // Everything a client can change, as one text.
     QString State() const {
@@ -44,11 +48,18 @@ struct TApiFuzzModel {
                         .arg(g->Limiter_B())
                         .arg(g->Volume_Lock())
                         .arg(g->Sensitivity_Lock())
-                        .arg(g->Limiter_Lock());
+                        .arg(g->Limiter_Lock())
+                    + QString::number(g->Mute());
+        for (const TGroup* g : Registry->Groups())
+            for (const TDevice* d : g->Devices())
+                text += QStringLiteral("|%1%2").arg(d->Mute_CHA()).arg(d->Mute_CHB());
         return text;
     }
-    // Levels within the faders' ranges, locked pairs equal.
-    void CheckInvariants() const {
+    // Levels within the faders' ranges, locked pairs equal, and every change made by `client`
+    // through the model's setters.
+    void CheckInvariants(const QString& client) const {
+        for (const TChangeSource& source : Sources)
+            FuzzCheck(source == TChangeSource::Remote(client), "every change carries the client's name");
         FuzzCheck(Registry->Volume() >= TApiModel::MinGlobalVolume &&
                       Registry->Volume() <= TApiModel::MaxGlobalVolume,
                   "the global volume stays within the global fader's range");
@@ -68,5 +79,7 @@ struct TApiFuzzModel {
         }
     }
     std::unique_ptr<TGroups> Registry;
+    TChangeFeed Feed;
+    QList<TChangeSource> Sources;
     TApiModel Model{[this] { return Registry.get(); }};
 };

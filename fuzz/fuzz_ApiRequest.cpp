@@ -5,7 +5,8 @@
 //
 // Besides not crashing: the answer is a JSON document; a refusal is {"error", "detail"} with the
 // word of its status, one of those the API documents, and changes nothing; a monitor token never
-// changes anything; levels stay within the faders' ranges and locked pairs equal.
+// changes anything; levels stay within the faders' ranges and locked pairs equal; every change
+// names the token's client as its source.
 #include "api/ApiError.h"
 #include "api/ApiRequest.h"
 #include "api/ApiTokens.h"
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TApiResponse response = HandleApiCall(fixture.Model, call);
     const QString after = fixture.State();
 
-    static const int kStatuses[] = {200, 400, 403, 404, 405, 409};
+    static const int kStatuses[] = {200, 400, 403, 404, 405, 409, 503};
     FuzzCheck(std::find(std::begin(kStatuses), std::end(kStatuses), response.Status) != std::end(kStatuses),
               "the status is one the API documents");
     QJsonParseError error{};
@@ -55,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FuzzCheck(before == after, "a refused request changes nothing");
     }
     FuzzCheck(!monitor || before == after, "a monitor token changes nothing");
-    fixture.CheckInvariants();
+    fixture.CheckInvariants(token.Name);
     return 0;
 }

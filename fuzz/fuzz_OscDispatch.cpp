@@ -2,7 +2,7 @@
 // on by the control API's OSC dispatch.
 //
 // Besides not crashing: every answer is an OSC message liblo can read back, levels stay within the
-// faders' ranges and locked pairs equal.
+// faders' ranges, locked pairs equal, and every change names the sender as its source.
 #include "api/OscDispatch.h"
 #include "fuzz/ApiFuzzModel.h"
 
@@ -22,6 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FuzzCheck(message != nullptr, "every answer is a readable OSC message");
         lo_message_free(message);
     }
-    fixture.CheckInvariants();
+    fixture.CheckInvariants(QStringLiteral("osc@127.0.0.1"));
     return 0;
 }

@@ -46,6 +46,9 @@ void TestApiPrograms::fadelinkctl_data() {
                           << "volume_a -21.5";
     QTest::newRow("step global") << QStringList{"--token", c, "step", "global", "-2"} << 0 << "volume -3";
     QTest::newRow("mute global") << QStringList{"--token", c, "mute", "global", "on"} << 0 << "mute on";
+    QTest::newRow("mute group") << QStringList{"--token", c, "mute", "group", "MAIN", "on"} << 0 << "mute on";
+    QTest::newRow("mute device") << QStringList{"--token", c, "mute", "device", "127.0.25.20", "b", "on"} << 0
+                                 << "wanted.mute_b on";
     QTest::newRow("monitor refused") << QStringList{"--token", TApiFixture::Monitor, "mute", "global", "on"}
                                      << 1 << "403 forbidden";
     QTest::newRow("unknown field") << QStringList{"--token", c, "set", "group", "MAIN", "loud", "1"} << 1
