@@ -93,9 +93,10 @@ QJsonObject TApiJournal::EntriesJson(const QString& query) {
                 std::optional<TJournalSeverity> severity =
                     SeverityFromName(QString(word).replace(QLatin1Char('_'), QLatin1Char(' ')));
                 if (!severity)
-                    throw EApiError(400, QStringLiteral("'severity' takes fault, warning, info or user_action, "
-                                                        "not '%1'")
-                                             .arg(word));
+                    throw EApiError(400,
+                                    QStringLiteral("'severity' takes fault, warning, info or user_action, "
+                                                   "not '%1'")
+                                        .arg(word));
                 filter.Severities |= TJournalFilter::Bit(*severity);
             }
         } else if (key == QLatin1String("before")) {
@@ -105,7 +106,8 @@ QJsonObject TApiJournal::EntriesJson(const QString& query) {
         } else if (key == QLatin1String("limit")) {
             limit = QLocale::c().toInt(value, &ok);
             if (!ok || limit < 1 || limit > MaxLimit)
-                throw EApiError(400, QStringLiteral("'limit' takes 1 to %1, not '%2'").arg(MaxLimit).arg(value));
+                throw EApiError(400,
+                                QStringLiteral("'limit' takes 1 to %1, not '%2'").arg(MaxLimit).arg(value));
         } else {
             throw EApiError(400, QStringLiteral("unknown parameter '%1'").arg(key));
         }

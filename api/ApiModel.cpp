@@ -55,9 +55,9 @@ bool ReadOnlyGroupField(const QString& key) {
 }
 
 bool ReadOnlyDeviceField(const QString& key) {
-    for (const char* name : {"address", "short_name", "long_name", "group", "state", "offline_reason",
-                             "status_count", "last_status", "offline_since", "wanted", "held", "out_of_line",
-                             "readings"})
+    for (const char* name :
+         {"address", "short_name", "long_name", "group", "state", "offline_reason", "status_count",
+          "last_status", "offline_since", "wanted", "held", "out_of_line", "readings"})
         if (key == QLatin1String(name))
             return true;
     return false;
@@ -77,7 +77,8 @@ bool Flag(const QString& key, const QJsonValue& value) {
 
 // Sorts the fields of a group request into its sections; refuses unknown, read-only and
 // ill-typed fields. `allowLocks`: a step has no lock or mute fields.
-std::array<TSectionPlan, 3> PlanSections(const QJsonObject& fields, bool allowLocks, std::optional<bool>& mute) {
+std::array<TSectionPlan, 3> PlanSections(const QJsonObject& fields, bool allowLocks,
+                                         std::optional<bool>& mute) {
     std::array<TSectionPlan, 3> plans;
     for (auto it = fields.begin(); it != fields.end(); ++it) {
         const QString key = it.key();

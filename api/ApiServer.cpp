@@ -102,8 +102,8 @@ TApiResponse TApiServer::Respond(const QHttpServerRequest& request, bool& handOv
     } else if (const TApiToken* token = FTokens.Find(BearerSecret(authorization))) {
         handOver = IsWebSocketUpgrade(request) && path == events;
         if (!handOver)
-            response = HandleApiCall(
-                FModel, TApiCall{method, path, request.url().query(QUrl::FullyEncoded), request.body(), token});
+            response = HandleApiCall(FModel, TApiCall{method, path, request.url().query(QUrl::FullyEncoded),
+                                                      request.body(), token});
     } else if (authorization.isEmpty() && IsWebSocketUpgrade(request) && path == events) {
         handOver = true; // signs in with its first message
     } else {

@@ -75,10 +75,10 @@ QJsonValue Value(const QVariant& value) {
 }
 
 bool IsDeviceChange(TChangeKind kind) {
-    return kind == TChangeKind::DeviceLevel || kind == TChangeKind::DeviceMute || kind == TChangeKind::DeviceText ||
-           kind == TChangeKind::DeviceLiveState || kind == TChangeKind::DeviceStatus ||
-           kind == TChangeKind::DeviceAdded || kind == TChangeKind::DeviceRemoved ||
-           kind == TChangeKind::DeviceMoved;
+    return kind == TChangeKind::DeviceLevel || kind == TChangeKind::DeviceMute ||
+           kind == TChangeKind::DeviceText || kind == TChangeKind::DeviceLiveState ||
+           kind == TChangeKind::DeviceStatus || kind == TChangeKind::DeviceAdded ||
+           kind == TChangeKind::DeviceRemoved || kind == TChangeKind::DeviceMoved;
 }
 } // namespace
 
@@ -118,22 +118,27 @@ QList<QByteArray> OscFeedback(const TModelChange& change) {
     const QString field = FieldWord(change.Field);
     switch (change.Kind) {
     case TChangeKind::GroupLevel:
-        return {TOscDispatcher::FloatMessage(prefix + QStringLiteral("group/%1/%2").arg(change.GroupShortName, field),
-                                             change.New.toDouble())};
+        return {TOscDispatcher::FloatMessage(
+            prefix + QStringLiteral("group/%1/%2").arg(change.GroupShortName, field), change.New.toDouble())};
     case TChangeKind::GroupLock:
     case TChangeKind::GroupMute:
-        return {TOscDispatcher::IntMessage(prefix + QStringLiteral("group/%1/%2").arg(change.GroupShortName, field),
-                                           change.New.toBool() ? 1 : 0)};
+        return {TOscDispatcher::IntMessage(
+            prefix + QStringLiteral("group/%1/%2").arg(change.GroupShortName, field),
+            change.New.toBool() ? 1 : 0)};
     case TChangeKind::DeviceMute:
-        return {TOscDispatcher::IntMessage(prefix + QStringLiteral("device/%1/%2").arg(change.DeviceAddress, field),
-                                           change.New.toBool() ? 1 : 0)};
+        return {TOscDispatcher::IntMessage(
+            prefix + QStringLiteral("device/%1/%2").arg(change.DeviceAddress, field),
+            change.New.toBool() ? 1 : 0)};
     case TChangeKind::DeviceLiveState:
-        return {TOscDispatcher::StringMessage(prefix + QStringLiteral("device/%1/state").arg(change.DeviceAddress),
+        return {TOscDispatcher::StringMessage(prefix +
+                                                  QStringLiteral("device/%1/state").arg(change.DeviceAddress),
                                               TApiModel::StateWord(change.New.value<TLiveState>()))};
     case TChangeKind::GlobalVolume:
-        return {TOscDispatcher::FloatMessage(prefix + QStringLiteral("global/volume"), change.New.toDouble())};
+        return {
+            TOscDispatcher::FloatMessage(prefix + QStringLiteral("global/volume"), change.New.toDouble())};
     case TChangeKind::GlobalMute:
-        return {TOscDispatcher::IntMessage(prefix + QStringLiteral("global/mute"), change.New.toBool() ? 1 : 0)};
+        return {
+            TOscDispatcher::IntMessage(prefix + QStringLiteral("global/mute"), change.New.toBool() ? 1 : 0)};
     default:
         return {};
     }

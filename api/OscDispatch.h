@@ -21,11 +21,11 @@ struct TOscOutcome {
 // The OSC addresses of the control API, under /fadelink/v1/: group/SHORT/LEVEL f (volume_a ...
 // limiter_b, or volume, sensitivity, limiter for both channels), group/SHORT/LOCK i
 // (volume_lock ...), group/SHORT/mute i, group/SHORT/step/LEVEL f, device/ADDRESS/mute_a i
-// (mute_b), global/volume f, global/mute i, global/step/volume f; ADDRESS/get answers ADDRESS with its value (group/SHORT/get and
-// global/get answer every value; device/ADDRESS/mute_a, mute_b and state can be asked too);
-// subscribe s and unsubscribe s for feedback. Datagrams are decoded and dispatched by liblo; a
-// message that cannot be acted on is answered with /fadelink/v1/error ss (its address, the
-// reason). Writes go through TApiModel, as those of the HTTP API do.
+// (mute_b), global/volume f, global/mute i, global/step/volume f; ADDRESS/get answers ADDRESS with its value
+// (group/SHORT/get and global/get answer every value; device/ADDRESS/mute_a, mute_b and state can be asked
+// too); subscribe s and unsubscribe s for feedback. Datagrams are decoded and dispatched by liblo; a message
+// that cannot be acted on is answered with /fadelink/v1/error ss (its address, the reason). Writes go through
+// TApiModel, as those of the HTTP API do.
 class TOscDispatcher {
 public:
     static constexpr char Prefix[] = "/fadelink/v1/";

@@ -17,7 +17,8 @@
 struct TApiFuzzModel {
     TApiFuzzModel() {
         HoldToLoopbackWithoutPollThreads();
-        QObject::connect(&Feed, &TChangeFeed::Changed, [this](const TModelChange& c) { Sources.append(c.Source); });
+        QObject::connect(&Feed, &TChangeFeed::Changed,
+                         [this](const TModelChange& c) { Sources.append(c.Source); });
         Reset();
     }
     // A fresh project for each input, so that one input never depends on the one before.
@@ -48,8 +49,8 @@ struct TApiFuzzModel {
                         .arg(g->Limiter_B())
                         .arg(g->Volume_Lock())
                         .arg(g->Sensitivity_Lock())
-                        .arg(g->Limiter_Lock())
-                    + QString::number(g->Mute());
+                        .arg(g->Limiter_Lock()) +
+                    QString::number(g->Mute());
         for (const TGroup* g : Registry->Groups())
             for (const TDevice* d : g->Devices())
                 text += QStringLiteral("|%1%2").arg(d->Mute_CHA()).arg(d->Mute_CHB());

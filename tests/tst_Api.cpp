@@ -218,8 +218,9 @@ void TestApi::refusals_data() {
                                     << QByteArray(R"({"mute":true})") << c << 400 << "mute";
     QTest::newRow("no journal") << QByteArray("GET") << "/api/v1/journal" << QByteArray() << c << 503
                                 << "without a journal";
-    QTest::newRow("monitor acknowledges") << QByteArray("POST") << "/api/v1/alarms/1/acknowledge" << QByteArray()
-                                          << QByteArray(TApiFixture::Monitor) << 403 << "read";
+    QTest::newRow("monitor acknowledges")
+        << QByteArray("POST") << "/api/v1/alarms/1/acknowledge" << QByteArray()
+        << QByteArray(TApiFixture::Monitor) << 403 << "read";
 }
 
 // Every refusal is a JSON error with its status, and a refused write changes nothing.
@@ -243,8 +244,8 @@ void TestApi::refusals() {
         QCOMPARE(reply.Header("WWW-Authenticate"), QByteArray("Bearer"));
     if (status == 405)
         QCOMPARE(reply.Header("Allow"), QByteArray("GET, PUT"));
-    QCOMPARE(Levels(*f.Main) + QString::number(f.Registry->Volume()) + QString::number(f.Main->Volume_Lock()) +
-                 QString::number(f.Main->Mute()),
+    QCOMPARE(Levels(*f.Main) + QString::number(f.Registry->Volume()) +
+                 QString::number(f.Main->Volume_Lock()) + QString::number(f.Main->Mute()),
              before);
 }
 
@@ -747,14 +748,15 @@ void TestApi::sameEventFromHttpOscAndModel() {
                      .arg(e.value("source").toString(), e.value("client").toString())
                      .arg(e.value("new").toDouble()),
                  sources[i]);
-        QCOMPARE(QStringList({e.value("topic").toString(), e.value("change").toString(), e.value("group").toString(),
-                              e.value("field").toString()}),
+        QCOMPARE(QStringList({e.value("topic").toString(), e.value("change").toString(),
+                              e.value("group").toString(), e.value("field").toString()}),
                  QStringList({"group/MAIN", "group_level", "MAIN", "volume_a"}));
         QVERIFY(!QDateTime::fromString(e.value("time").toString(), Qt::ISODateWithMs).isNull());
     }
     QTRY_COMPARE(osc.Replies.size(), 3);
     for (int i = 0; i < 3; ++i)
-        QCOMPARE(osc.Replies[i], qMakePair(QStringLiteral("/fadelink/v1/group/MAIN/volume_a"), QVariant(-10.0 - i)));
+        QCOMPARE(osc.Replies[i],
+                 qMakePair(QStringLiteral("/fadelink/v1/group/MAIN/volume_a"), QVariant(-10.0 - i)));
 }
 
 void TestApi::mutesGoThroughTheSetters_data() {
@@ -763,7 +765,8 @@ void TestApi::mutesGoThroughTheSetters_data() {
     QTest::addColumn<QString>("field"); // what the change event names
     QTest::addColumn<QString>("client");
     const QString p = "/fadelink/v1/";
-    QTest::newRow("group by HTTP") << R"(/api/v1/groups/MAIN {"mute":true})" << QByteArray() << "group/MAIN mute"
+    QTest::newRow("group by HTTP") << R"(/api/v1/groups/MAIN {"mute":true})" << QByteArray()
+                                   << "group/MAIN mute"
                                    << "desk";
     QTest::newRow("device by HTTP") << R"(/api/v1/devices/127.0.26.20 {"mute_b":true})" << QByteArray()
                                     << "device/127.0.26.20 mute_b"
@@ -797,7 +800,9 @@ void TestApi::mutesGoThroughTheSetters() {
     QCOMPARE(e.value("new").toBool(), true);
     const TDevice& device = *f.Main->Device(0);
     QCOMPARE(QString("%1%2%3").arg(f.Main->Mute()).arg(device.Mute_CHA()).arg(device.Mute_CHB()),
-             field.endsWith("mute") ? "100" : field.endsWith("mute_a") ? "010" : "001");
+             field.endsWith("mute")     ? "100"
+             : field.endsWith("mute_a") ? "010"
+                                        : "001");
 }
 
 void TestApi::journalQueries_data() {
@@ -809,7 +814,8 @@ void TestApi::journalQueries_data() {
     QTest::newRow("all") << "" << 200 << "action info fault";
     QTest::newRow("one severity") << "severity=fault" << 200 << "fault";
     QTest::newRow("two severities") << "severity=fault,user_action" << 200 << "action fault";
-    QTest::newRow("since") << "since=" + QString::fromLatin1(QUrl::toPercentEncoding(second)) << 200 << "action info";
+    QTest::newRow("since") << "since=" + QString::fromLatin1(QUrl::toPercentEncoding(second)) << 200
+                           << "action info";
     QTest::newRow("limit") << "limit=2" << 200 << "action info";
     QTest::newRow("unknown severity") << "severity=loud" << 400 << "";
     QTest::newRow("limit too large") << "limit=1001" << 400 << "";
@@ -825,7 +831,8 @@ void TestApi::journalQueries() {
     TJournal& journal = f.UseJournal();
     journal.Record(TJournalFixture::Entry("fault", TJournalSeverity::Fault, kJournalTestStartMs));
     journal.Record(TJournalFixture::Entry("info", TJournalSeverity::Info, kJournalTestStartMs + 1000));
-    journal.Record(TJournalFixture::Entry("action", TJournalSeverity::UserAction, kJournalTestStartMs + 2000));
+    journal.Record(
+        TJournalFixture::Entry("action", TJournalSeverity::UserAction, kJournalTestStartMs + 2000));
     QVERIFY(journal.Flush(10000));
     const TApiReply reply = f.Call("GET", "/api/v1/journal" + (query.isEmpty() ? "" : "?" + query));
     QCOMPARE(reply.Status, status);

@@ -97,8 +97,9 @@ TCtlRequest ParseCtlCommand(const QStringList& words) {
         else if (what == QLatin1String("device") && words.size() == 3)
             request.Path = QStringLiteral("/api/v1/devices/") + Segment(words[2]);
         else
-            throw ECtlUsage(QStringLiteral("get project | get devices | get global | get group NAME | get device "
-                                           "ADDRESS | get alarms | get journal"));
+            throw ECtlUsage(
+                QStringLiteral("get project | get devices | get global | get group NAME | get device "
+                               "ADDRESS | get alarms | get journal"));
     } else if (verb == QLatin1String("set") || verb == QLatin1String("step")) {
         const bool step = verb == QLatin1String("step");
         request.Method = step ? "POST" : "PUT";
@@ -125,17 +126,20 @@ TCtlRequest ParseCtlCommand(const QStringList& words) {
         const QString channel = words.value(3).toLower();
         if (what == QLatin1String("global") && words.size() == 3) {
             request.Path = QStringLiteral("/api/v1/global");
-            request.Body = QJsonObject{{QStringLiteral("mute"), FieldValue(QStringLiteral("mute"), words[2])}};
+            request.Body =
+                QJsonObject{{QStringLiteral("mute"), FieldValue(QStringLiteral("mute"), words[2])}};
         } else if (what == QLatin1String("group") && words.size() == 4) {
             request.Path = QStringLiteral("/api/v1/groups/") + Segment(words[2]);
-            request.Body = QJsonObject{{QStringLiteral("mute"), FieldValue(QStringLiteral("mute"), words[3])}};
+            request.Body =
+                QJsonObject{{QStringLiteral("mute"), FieldValue(QStringLiteral("mute"), words[3])}};
         } else if (what == QLatin1String("device") && words.size() == 5 &&
                    (channel == QLatin1String("a") || channel == QLatin1String("b"))) {
             const QString field = QStringLiteral("mute_") + channel;
             request.Path = QStringLiteral("/api/v1/devices/") + Segment(words[2]);
             request.Body = QJsonObject{{field, FieldValue(field, words[4])}};
         } else {
-            throw ECtlUsage(QStringLiteral("mute global on|off | mute group NAME on|off | mute device ADDRESS a|b on|off"));
+            throw ECtlUsage(QStringLiteral(
+                "mute global on|off | mute group NAME on|off | mute device ADDRESS a|b on|off"));
         }
     } else if (verb == QLatin1String("ack")) {
         if (words.size() != 2)

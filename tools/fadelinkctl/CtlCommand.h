@@ -33,8 +33,8 @@ struct TCtlRequest {
 //   mute global on|off | mute group NAME on|off | mute device ADDRESS a|b on|off
 //   get alarms | get journal | ack ALARM-ID
 //   watch PATTERN [PATTERN ...]
-// A FIELD ending in "_lock", or "mute" ("mute_a", "mute_b"), takes on/off; any other a number with "." as decimal
-// separator. Raises ECtlUsage.
+// A FIELD ending in "_lock", or "mute" ("mute_a", "mute_b"), takes on/off; any other a number with "." as
+// decimal separator. Raises ECtlUsage.
 TCtlRequest ParseCtlCommand(const QStringList& words);
 
 // The plain form of an answer: "name value" lines, nested objects as "outer.inner value", lists
