@@ -6,6 +6,7 @@
 #include "api/ApiRequest.h"
 #include "api/ApiServer.h"
 #include "api/ApiTokens.h"
+#include "api/RequestGuard.h"
 #include "model/GroupsUnit.h"
 
 #include <QDateTime>
@@ -101,6 +102,9 @@ void TEventHub::Accept(std::unique_ptr<QWebSocket> owned, QTcpSocket* connection
     QWebSocket* socket = owned.release();
     socket->setParent(this);
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    // A subscriber may listen for hours without sending a byte.
+    if (TRequestGuard* guard = TRequestGuard::Of(connection))
+        guard->TakenOver();
     // The WebSocket does not free the connection it was upgraded from: it goes with it.
     connect(socket, &QObject::destroyed, this, [connection = QPointer<QTcpSocket>(connection)] {
         if (connection)

@@ -29,6 +29,10 @@ public:
     static TRequestGuard* Of(QTcpSocket* socket);
     // The server took up a complete request: counting starts again for the next one.
     void RequestDone();
+    // The connection became a WebSocket that the event hub took up: it lives as long as its
+    // client listens, with the hub's own limits, so the idle limit no longer applies.
+    void TakenOver() { FIdle.stop(); }
+    bool IdleLimitRunning() const { return FIdle.isActive(); }
 
 private:
     void ReadyRead();

@@ -4,6 +4,7 @@
 #include "api/ApiListener.h"
 #include "api/ApiTokens.h"
 #include "api/OscServer.h"
+#include "api/RequestGuard.h"
 #include "app/ApiControl.h"
 #include "app/Fadelink2.h"
 #include "model/Errors.h"
@@ -472,6 +473,9 @@ void TestApi::webSocketSignInAndSubscriptions() {
     QTRY_VERIFY(byMessage.Socket.state() == QAbstractSocket::ConnectedState);
     byMessage.Send({{"type", "auth"}, {"token", TApiFixture::Control}});
     QCOMPARE(byMessage.Await("hello").value("client").toString(), QStringLiteral("desk"));
+    // A subscriber that only listens is not cut off by the idle limit of HTTP connections.
+    for (const TRequestGuard* guard : f.Service.Server()->findChildren<TRequestGuard*>())
+        QVERIFY(!guard->IdleLimitRunning());
     // A wrong token in the first message, or anything else first, is closed with the reason.
     for (const QJsonObject& first :
          {QJsonObject{{"type", "auth"}, {"token", "nope-0123456789abc"}},
