@@ -109,6 +109,12 @@ public:
     TApiBench(const TOptions& options, TFleet& fleet, TSimProcess& sim, TApiService& api)
         : FOptions(options), FFleet(fleet), FSim(sim), FApi(api) {
         FOsc.bind(QHostAddress::LocalHost, 0);
+        // When the write reached the model: splits the echo into the way in and the way out.
+        QObject::connect(fleet.Group(), &TGroup::LevelChanged, fleet.Group(),
+                         [this](TGroup*, TLevel level, double, double, const TChangeSource&) {
+                             if (level == TLevel::Volume_A)
+                                 FChangedNs = ProcStats::NowNs();
+                         });
     }
 
     void Put(const QByteArray& method, const QString& path, const QJsonObject& body) {
@@ -132,6 +138,8 @@ public:
     // `changes` writes of volume A, each waited for at the subscriber and at every amplifier.
     void Changes(bool osc, TSubscriber& subscriber) {
         std::vector<std::int64_t> echoes;
+        std::vector<std::int64_t> inward;
+        std::vector<std::int64_t> outward;
         std::vector<std::int64_t> arrivals;
         int missing = 0;
         std::mt19937 random{osc ? 2u : 1u};
@@ -148,8 +156,13 @@ public:
             BenchUtil::RunUntil([&] { return subscriber.ArrivalOf(level) >= sent && FSim.Arrived() == size; },
                                 kArrivalMs);
             const std::int64_t echo = subscriber.ArrivalOf(level);
-            if (echo >= sent)
+            if (echo >= sent) {
                 echoes.push_back(echo - sent);
+                if (FChangedNs >= sent && FChangedNs <= echo) {
+                    inward.push_back(FChangedNs - sent);
+                    outward.push_back(echo - FChangedNs);
+                }
+            }
             for (std::int64_t arrival : FSim.Arrivals()) {
                 if (arrival < 0)
                     ++missing;
@@ -163,6 +176,8 @@ public:
                   .arg(via, Figures(echoes))
                   .arg(echoes.size())
                   .arg(FOptions.Changes));
+        Print(QStringLiteral("%1   of which write sent -> model changed: %2").arg(via, Figures(inward)));
+        Print(QStringLiteral("%1   of which model changed -> event received: %2").arg(via, Figures(outward)));
         Print(QStringLiteral("%1 arrival at the amplifiers: %2; %3 missing")
                   .arg(via, Figures(arrivals))
                   .arg(missing));
@@ -232,6 +247,7 @@ private:
     QUdpSocket FOsc;
     int FOk = 0;
     int FRefused = 0;
+    std::int64_t FChangedNs = 0;
 };
 } // namespace
 
