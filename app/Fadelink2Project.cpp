@@ -1,9 +1,15 @@
 // Program start: "." as decimal separator, the application title, the session and the main
 // window, which creates every other window once, in a fixed order, for the whole run.
+#include "api/ApiOptions.h"
+#include "app/ApiControl.h"
 #include "app/Fadelink2.h"
+#include "model/Errors.h"
 #include "model/Session.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
 
 #include <memory>
 
@@ -23,10 +29,31 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetUpApplication();
 
+    // The control API's options; the program takes no others.
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    AddApiOptions(parser);
+    if (!parser.parse(QApplication::arguments())) {
+        fprintf(stderr, "fadelink: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    try {
+        ApiOptionsFrom(parser);
+    } catch (const EFadelinkError& e) {
+        fprintf(stderr, "fadelink: %s\n", qPrintable(e.Message));
+        return 2;
+    }
+
     TSession session;
     int status = 0;
     {
         auto form1 = std::make_unique<TForm1>(session);
+        // Owned by the main window; started before the window shows, so that a failure is seen.
+        new TApiControl(form1.get(), TApiControl::ApiArguments(parser));
         // Closing the main window ends the program, whatever other windows are open.
         QApplication::setQuitOnLastWindowClosed(false);
         TQuitOnClose quitOnClose;

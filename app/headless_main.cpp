@@ -1,4 +1,6 @@
 // fadelink-headless: runs a project without windows, for installations without an operator.
+#include "api/ApiOptions.h"
+#include "api/ApiService.h"
 #include "app/HeadlessRunner.h"
 #include "app/HeadlessSearch.h"
 #include "device/DeviceSearch.h"
@@ -79,6 +81,8 @@ int main(int argc, char** argv) {
         "written as escapes (\\x1b), a backslash as \\\\. Ends after --for seconds or on\n"
         "SIGINT/SIGTERM/SIGHUP, saving to --save first when given; when the lines cannot be\n"
         "written (the reader went away) that is said once on standard error and the run goes on.\n"
+        "With --api and --osc it serves the control API (see docs/API.md); when it cannot, it says\n"
+        "why on standard error and runs the project without it.\n"
         "Exit status: 0 ok, 1 the project could not be loaded or saved, 2 wrong usage.\n"
         "\n"
         "With --search FIRST-LAST, and no project, it searches the addresses from FIRST to LAST\n"
@@ -104,6 +108,7 @@ int main(int argc, char** argv) {
     parser.addOption(forOption);
     parser.addOption(saveOption);
     parser.addOption(searchOption);
+    AddApiOptions(parser);
     if (!parser.parse(QCoreApplication::arguments())) {
         fprintf(stderr, "fadelink-headless: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -146,6 +151,14 @@ int main(int argc, char** argv) {
         }
     }
 
+    TApiOptions apiOptions;
+    try {
+        apiOptions = ApiOptionsFrom(parser);
+    } catch (const EFadelinkError& e) {
+        fprintf(stderr, "fadelink-headless: %s\n", qPrintable(e.Message));
+        return 2;
+    }
+
     // The window program opens a missing file as an empty project; an installation that runs
     // without an operator would then run nothing without a word, so here it is an error.
     const QFileInfo projectFile(positional.first());
@@ -167,8 +180,20 @@ int main(int argc, char** argv) {
         }
         if (seconds >= 0)
             QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
+        TApiService api(runner.Session());
+        if (apiOptions.Api || apiOptions.Osc) {
+            // The amplifiers are served whether or not the API can be.
+            try {
+                api.Start(apiOptions);
+                fprintf(stderr, "fadelink-headless: %s\n", qPrintable(api.Description()));
+            } catch (const EFadelinkError& e) {
+                fprintf(stderr, "fadelink-headless: %s; running without it\n", qPrintable(e.Message));
+            }
+            fflush(stderr);
+        }
         runner.Start();
         app.exec();
+        api.Stop();
         try {
             runner.Finish(parser.value(saveOption));
         } catch (const EFadelinkError& e) {
