@@ -92,11 +92,13 @@ void TGroup::SetLevel(TLevel level, double x, const TChangeSource& source) {
         return;
     const double old = field;
     field = x;
+    // The group's change is told first: a client following the group hears of it at once, not
+    // after every member has stored and reconciled its own (a thousand members take milliseconds).
+    emit LevelChanged(this, level, old, x, source);
     // A copy: a member's Reconcile never changes the list, but a listener might.
     const QList<TDevice*> members = FDevices;
     for (TDevice* device : members)
         device->SetLevel(level, x, source);
-    emit LevelChanged(this, level, old, x, source);
 }
 
 void TGroup::SetVolume_A(double x, const TChangeSource& source) {
