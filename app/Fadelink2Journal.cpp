@@ -35,9 +35,12 @@ void TForm1::BuildAlarmBadge(QWidget* parent) {
 
 void TForm1::SetJournal(TJournalService* journal) {
     FJournal = journal;
-    if (!journal)
+    TJournal* j = journal ? journal->Journal() : nullptr;
+    if (!j) {
+        if (journal && !journal->Problem().isEmpty())
+            ShowJournalProblem(journal->Problem());
         return;
-    TJournal* j = journal->Journal();
+    }
     FJournalForm.reset(Named(new TJournalForm(j, journal->Hook()), "JournalForm"));
     connect(FJournalForm.get(), &TJournalForm::AmplifierActivated, this, &TForm1::SelectAmplifier);
     connect(j, &TJournal::AlarmCountChanged, this, &TForm1::ShowAlarmCount);

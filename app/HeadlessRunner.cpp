@@ -79,7 +79,8 @@ void THeadlessRunner::Load(const QString& fileName) {
 
 void THeadlessRunner::OpenJournal(const QString& path, const QString& alarmCommand) {
     FJournal = std::make_unique<TJournalService>(FSession, path, QStringLiteral("fadelink-headless"));
-    FJournal->Hook()->SetCommand(alarmCommand);
+    if (FJournal->Hook())
+        FJournal->Hook()->SetCommand(alarmCommand);
 }
 
 TJournal* THeadlessRunner::Journal() const {

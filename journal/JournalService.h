@@ -21,12 +21,16 @@ public:
                     QObject* parent = nullptr);
     ~TJournalService() override;
 
+    // All three null when the journal could not be started (the system refused its thread); the
+    // program goes on without it, and Problem says why.
     TJournal* Journal() const { return FJournal.get(); }
     TAlarmHook* Hook() const { return FHook.get(); }
     TJournalRecorder* Recorder() const { return FRecorder.get(); }
+    const QString& Problem() const { return FProblem; }
 
 private:
     QString FProgram;
+    QString FProblem;
     std::unique_ptr<TJournal> FJournal;
     std::unique_ptr<TAlarmHook> FHook;
     std::unique_ptr<TJournalRecorder> FRecorder;
