@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 // What a channel's state byte says: 1 OK, 0 FAULT, anything else the amplifier's protection.
@@ -360,35 +361,37 @@ void TJournalRecorder::RecordStatus(const TModelChange& change) {
                 Clear(watch, AlarmKey(watch.Address, QStringLiteral("protect"), channel));
         }
 
-    const TModelThresholds& t = FindModelThresholds(s.PD_Model.Bytes());
+    const TStatusText<5>& model = s.PD_Model;
+    if (!watch.Thresholds || std::memcmp(watch.Model.constData(), model.Chars, sizeof model.Chars) != 0) {
+        watch.Model = QByteArray(model.Chars, int(sizeof model.Chars));
+        watch.Thresholds = &FindModelThresholds(model.Bytes());
+    }
+    const TModelThresholds& t = *watch.Thresholds;
     bool ok = false;
     const int amplifier = ReadDigits(s.PD_Amplifier_Temperature, ok);
     if (ok)
         RecordThreshold(change, watch, watch.AmplifierTemperature,
                         RisingLevel(amplifier, watch.AmplifierTemperature, t.AmplifierWarningDegrees,
                                     t.AmplifierFaultDegrees, t.HysteresisDegrees),
-                        QStringLiteral("Amplifier temperature"),
-                        QString::number(amplifier) + QStringLiteral(" °C"), QStringLiteral("temperature"));
+                        "Amplifier temperature", amplifier, "\u00b0C", "temperature");
     const int psu = ReadDigits(s.PD_PSU_Temperature, ok);
     if (ok)
         RecordThreshold(change, watch, watch.PsuTemperature,
                         RisingLevel(psu, watch.PsuTemperature, t.PsuWarningDegrees, t.PsuFaultDegrees,
                                     t.HysteresisDegrees),
-                        QStringLiteral("Power supply temperature"),
-                        QString::number(psu) + QStringLiteral(" °C"), QStringLiteral("psu-temperature"));
+                        "Power supply temperature", psu, "\u00b0C", "psu-temperature");
     // An amplifier that measures no mains at all reports 0: that is no reading.
     const int mains = s.MainsVolts();
     if (mains > 0) {
-        const QString reading = QString::number(mains) + QStringLiteral(" V");
         RecordThreshold(change, watch, watch.MainsHigh,
                         RisingLevel(mains, watch.MainsHigh, t.MainsHighWarningVolts, t.MainsHighFaultVolts,
                                     t.HysteresisVolts),
-                        QStringLiteral("Mains voltage high"), reading, QStringLiteral("mains-high"));
+                        "Mains voltage high", mains, "V", "mains-high");
         // Low mains is worse the lower it is: the same rule on the negated reading.
         RecordThreshold(change, watch, watch.MainsLow,
                         RisingLevel(-mains, watch.MainsLow, -t.MainsLowWarningVolts, -t.MainsLowFaultVolts,
                                     t.HysteresisVolts),
-                        QStringLiteral("Mains voltage low"), reading, QStringLiteral("mains-low"));
+                        "Mains voltage low", mains, "V", "mains-low");
     }
     if (first) {
         const std::pair<const char*, int> levels[] = {{"temperature", watch.AmplifierTemperature},
@@ -402,8 +405,8 @@ void TJournalRecorder::RecordStatus(const TModelChange& change) {
 }
 
 void TJournalRecorder::RecordThreshold(const TModelChange& change, TWatch& watch, int& level, int now,
-                                       const QString& what, const QString& reading,
-                                       const QString& condition) {
+                                       const char* what, int reading, const char* unit,
+                                       const char* condition) {
     if (now == level)
         return;
     const int before = level;
@@ -413,12 +416,13 @@ void TJournalRecorder::RecordThreshold(const TModelChange& change, TWatch& watch
                            : now == 1 ? TJournalSeverity::Warning
                                       : TJournalSeverity::Info,
                            JournalEvent::Threshold);
-    e.What = what + QStringLiteral(": ") + QLatin1String(kLevelWords[now]) + QStringLiteral(" (") + reading +
-             QLatin1Char(')');
+    e.What = QStringLiteral("%1: %2 (%3 %4)")
+                 .arg(QLatin1String(what), QLatin1String(kLevelWords[now]), QString::number(reading),
+                      QString::fromUtf8(unit));
     e.OldValue = QLatin1String(kLevelWords[before]);
     e.NewValue = QLatin1String(kLevelWords[now]);
     FJournal.Record(e);
-    const QString key = AlarmKey(watch.Address, condition);
+    const QString key = AlarmKey(watch.Address, QLatin1String(condition));
     if (now > 0)
         Raise(watch, key, e);
     else

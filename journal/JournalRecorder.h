@@ -16,6 +16,7 @@
 #include <memory>
 
 class QTimer;
+struct TModelThresholds;
 class TDevice;
 class TGroups;
 class TJournal;
@@ -59,6 +60,8 @@ private:
         int MainsLow = 0;
         int MainsHigh = 0;
         bool SeenStatus = false;
+        QByteArray Model; // the model of the last block, and its levels
+        const TModelThresholds* Thresholds = nullptr;
         QSet<QString> Raised; // alarm keys raised and not cleared, also those of an earlier run
         THistoryMinute Minute{QString()};
     };
@@ -72,8 +75,9 @@ private:
     void RecordStatus(const TModelChange& change);
     void RecordSetting(const TModelChange& change);
     void RecordStructure(const TModelChange& change);
-    void RecordThreshold(const TModelChange& change, TWatch& watch, int& level, int now, const QString& what,
-                         const QString& reading, const QString& condition);
+    // `reading` in `unit` is formatted only when the level changes: this runs for every block.
+    void RecordThreshold(const TModelChange& change, TWatch& watch, int& level, int now, const char* what,
+                         int reading, const char* unit, const char* condition);
     void Raise(TWatch& watch, const QString& key, const TJournalEntry& entry);
     void Clear(TWatch& watch, const QString& key);
 
