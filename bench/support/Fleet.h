@@ -24,6 +24,7 @@ public:
     ~TFleet() override;
 
     TGroups* Registry() const { return FSession.Registry(); }
+    TSession& Session() { return FSession; }
     TGroup* Group() const { return FGroup; }
     int Count() const { return int(FDevices.size()); }
 
