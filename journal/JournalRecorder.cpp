@@ -129,6 +129,9 @@ TJournalRecorder::TJournalRecorder(TJournal& journal, QObject* parent)
     FSettleTimer->setSingleShot(true);
     FSettleTimer->setInterval(SettleMs);
     connect(FSettleTimer, &QTimer::timeout, this, &TJournalRecorder::FlushSettings);
+    // The feed would wrap each of the ten status blocks a second per amplifier into a change
+    // with its times and names; the recorder takes them from the devices instead.
+    FFeed.SetStatusBlocks(false);
     connect(&FFeed, &TChangeFeed::Changed, this, &TJournalRecorder::Record);
 }
 
@@ -168,12 +171,20 @@ TJournalRecorder::~TJournalRecorder() {
 
 void TJournalRecorder::Follow(TGroups* registry) {
     ForgetAll();
-    if (FRegistry)
+    if (FRegistry) {
         FRegistry->disconnect(this);
+        for (TGroup* group : FRegistry->Groups())
+            for (TDevice* device : group->Devices())
+                device->disconnect(this);
+    }
     FRegistry = registry;
-    if (registry)
-        connect(registry, &TGroups::DeviceDestroying, this, &TJournalRecorder::Forget);
     FFeed.Follow(registry);
+    if (!registry)
+        return;
+    connect(registry, &TGroups::DeviceDestroying, this, &TJournalRecorder::Forget);
+    for (TGroup* group : registry->Groups())
+        for (TDevice* device : group->Devices())
+            connect(device, &TDevice::StatusReceived, this, &TJournalRecorder::RecordStatus);
 }
 
 TJournalEntry TJournalRecorder::Base(const TModelChange& change, TJournalSeverity severity,
@@ -238,7 +249,7 @@ void TJournalRecorder::ForgetAll() {
 void TJournalRecorder::Record(const TModelChange& change) {
     switch (change.Kind) {
     case TChangeKind::DeviceStatus:
-        RecordStatus(change);
+        // Status blocks come straight from the devices (see Follow).
         return;
     case TChangeKind::DeviceLiveState:
         RecordLiveState(change);
@@ -254,9 +265,14 @@ void TJournalRecorder::Record(const TModelChange& change) {
     case TChangeKind::GlobalMute:
         RecordSetting(change);
         return;
+    case TChangeKind::DeviceAdded:
+        if (change.Device)
+            connect(change.Device, &TDevice::StatusReceived, this, &TJournalRecorder::RecordStatus,
+                    Qt::UniqueConnection);
+        RecordStructure(change);
+        return;
     case TChangeKind::GroupAdded:
     case TChangeKind::GroupRemoved:
-    case TChangeKind::DeviceAdded:
     case TChangeKind::DeviceRemoved:
     case TChangeKind::DeviceMoved:
         RecordStructure(change);
@@ -309,10 +325,19 @@ void TJournalRecorder::RecordLiveState(const TModelChange& change) {
         Clear(watch, silentKey);
 }
 
-void TJournalRecorder::RecordStatus(const TModelChange& change) {
-    TDevice* device = change.Device;
-    if (!device)
-        return;
+TModelChange TJournalRecorder::StatusChange(TDevice* device) {
+    TModelChange change;
+    change.Kind = TChangeKind::DeviceStatus;
+    change.Group = device->Group();
+    change.Device = device;
+    change.GroupShortName = device->Group() ? device->Group()->ShortName() : QString();
+    change.DeviceShortName = device->ShortName();
+    change.DeviceAddress = device->IPAddress();
+    change.Source = TChangeSource::Amplifier();
+    return change;
+}
+
+void TJournalRecorder::RecordStatus(TDevice* device) {
     TWatch& watch = Watch(device);
     const TDeviceStatus& s = device->Status();
     if (std::optional<THistorySample> sample = watch.Minute.Add(FJournal.Now(), s))
@@ -331,8 +356,9 @@ void TJournalRecorder::RecordStatus(const TModelChange& change) {
         // A first block with the channel OK is no news.
         if (before < 0 && now == ChannelOk)
             continue;
-        TJournalEntry e = Base(change, now == ChannelOk ? TJournalSeverity::Info : TJournalSeverity::Fault,
-                               JournalEvent::State);
+        TJournalEntry e =
+            Base(StatusChange(device), now == ChannelOk ? TJournalSeverity::Info : TJournalSeverity::Fault,
+                 JournalEvent::State);
         e.Channel = channel;
         e.What = now == ChannelOk      ? QStringLiteral("Channel OK")
                  : now == ChannelFault ? QStringLiteral("Channel fault")
@@ -370,25 +396,25 @@ void TJournalRecorder::RecordStatus(const TModelChange& change) {
     bool ok = false;
     const int amplifier = ReadDigits(s.PD_Amplifier_Temperature, ok);
     if (ok)
-        RecordThreshold(change, watch, watch.AmplifierTemperature,
+        RecordThreshold(device, watch, watch.AmplifierTemperature,
                         RisingLevel(amplifier, watch.AmplifierTemperature, t.AmplifierWarningDegrees,
                                     t.AmplifierFaultDegrees, t.HysteresisDegrees),
                         "Amplifier temperature", amplifier, "\u00b0C", "temperature");
     const int psu = ReadDigits(s.PD_PSU_Temperature, ok);
     if (ok)
-        RecordThreshold(change, watch, watch.PsuTemperature,
+        RecordThreshold(device, watch, watch.PsuTemperature,
                         RisingLevel(psu, watch.PsuTemperature, t.PsuWarningDegrees, t.PsuFaultDegrees,
                                     t.HysteresisDegrees),
                         "Power supply temperature", psu, "\u00b0C", "psu-temperature");
     // An amplifier that measures no mains at all reports 0: that is no reading.
     const int mains = s.MainsVolts();
     if (mains > 0) {
-        RecordThreshold(change, watch, watch.MainsHigh,
+        RecordThreshold(device, watch, watch.MainsHigh,
                         RisingLevel(mains, watch.MainsHigh, t.MainsHighWarningVolts, t.MainsHighFaultVolts,
                                     t.HysteresisVolts),
                         "Mains voltage high", mains, "V", "mains-high");
         // Low mains is worse the lower it is: the same rule on the negated reading.
-        RecordThreshold(change, watch, watch.MainsLow,
+        RecordThreshold(device, watch, watch.MainsLow,
                         RisingLevel(-mains, watch.MainsLow, -t.MainsLowWarningVolts, -t.MainsLowFaultVolts,
                                     t.HysteresisVolts),
                         "Mains voltage low", mains, "V", "mains-low");
@@ -404,14 +430,13 @@ void TJournalRecorder::RecordStatus(const TModelChange& change) {
     }
 }
 
-void TJournalRecorder::RecordThreshold(const TModelChange& change, TWatch& watch, int& level, int now,
-                                       const char* what, int reading, const char* unit,
-                                       const char* condition) {
+void TJournalRecorder::RecordThreshold(TDevice* device, TWatch& watch, int& level, int now, const char* what,
+                                       int reading, const char* unit, const char* condition) {
     if (now == level)
         return;
     const int before = level;
     level = now;
-    TJournalEntry e = Base(change,
+    TJournalEntry e = Base(StatusChange(device),
                            now == 2   ? TJournalSeverity::Fault
                            : now == 1 ? TJournalSeverity::Warning
                                       : TJournalSeverity::Info,

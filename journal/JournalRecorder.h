@@ -72,12 +72,14 @@ private:
     void ForgetAll();
 
     void RecordLiveState(const TModelChange& change);
-    void RecordStatus(const TModelChange& change);
+    void RecordStatus(TDevice* device);
+    // What an entry made from a status block names: the device, its group, source amplifier.
+    static TModelChange StatusChange(TDevice* device);
     void RecordSetting(const TModelChange& change);
     void RecordStructure(const TModelChange& change);
     // `reading` in `unit` is formatted only when the level changes: this runs for every block.
-    void RecordThreshold(const TModelChange& change, TWatch& watch, int& level, int now, const char* what,
-                         int reading, const char* unit, const char* condition);
+    void RecordThreshold(TDevice* device, TWatch& watch, int& level, int now, const char* what, int reading,
+                         const char* unit, const char* condition);
     void Raise(TWatch& watch, const QString& key, const TJournalEntry& entry);
     void Clear(TWatch& watch, const QString& key);
 
