@@ -287,6 +287,9 @@ void TEventHub::Send(TClient& client, const QString& json) {
     const qint64 bytes = client.Socket->sendTextMessage(json);
     client.Queued += FrameBytes(bytes);
     client.Ends.push_back(client.Queued);
+    // Out now, without blocking: left to the event loop, an event told in the middle of a long
+    // change (a group of a thousand members) would wait for the whole change to finish.
+    client.Socket->flush();
 }
 
 void TEventHub::Refuse(TClient& client, int status, const QString& detail) {

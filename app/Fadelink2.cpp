@@ -17,6 +17,7 @@
 #include "ui/Forms.h"
 #include "ui/GroupFrameUnit.h"
 #include "ui/GroupNameFormUnit.h"
+#include "ui/JournalFormUnit.h"
 #include "ui/MuteFormUnit.h"
 #include "ui/ObjectNames.h"
 #include "ui/SearchFormUnit.h"
@@ -34,6 +35,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStandardItemModel>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -62,6 +64,8 @@ void StyleSplitter(QSplitter* splitter) {
 
 void SetUpApplication() {
     QLocale::setDefault(QLocale::c());
+    // The user's settings (the alarm command, the control API) in one file, fadelink/fadelink.conf.
+    QApplication::setOrganizationName(QStringLiteral("fadelink"));
     QApplication::setApplicationName(QStringLiteral("fadelink"));
     QApplication::setApplicationVersion(FadelinkVersion);
     QApplication::setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
@@ -77,6 +81,7 @@ TForm1::TForm1(TSession& session, QWidget* parent) : QMainWindow(parent), FSessi
 }
 
 TForm1::~TForm1() {
+    FJournalForm.reset();
     DetachRegistry();
     FSession.SetFormBounds(nullptr);
 }
@@ -102,6 +107,8 @@ void TForm1::BuildMenus() {
     N3 = file->addAction(QStringLiteral("Exit"), this, [this] { N3Click(); });
     Search1 = menuBar()->addAction(QStringLiteral("Search..."), this, [this] { Search1Click(); });
     Mute1 = menuBar()->addAction(QStringLiteral("Mute"), this, [this] { Mute1Click(); });
+    Journal1 = menuBar()->addAction(QStringLiteral("Journal..."), this, [this] { Journal1Click(); });
+    Journal1->setEnabled(false);
     About1 = menuBar()->addAction(QStringLiteral("About"), this, [this] { About1Click(); });
 
     TreePopup = new QMenu(this);
@@ -190,7 +197,10 @@ void TForm1::BuildLayout() {
     Panel8->setFrameShape(QFrame::Panel);
     Panel8->setFrameShadow(QFrame::Sunken);
     volume->addWidget(Panel8);
-    volume->addSpacing(74);
+    volume->addSpacing(8);
+    BuildAlarmBadge(VolumeBox);
+    volume->addWidget(AlarmBadge, 0, Qt::AlignHCenter);
+    volume->addSpacing(74 - 8 - AlarmBadge->height());
     row->addWidget(VolumeBox);
     setCentralWidget(central);
     Named(GroupDeviceTree, "GroupDeviceTree");

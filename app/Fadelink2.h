@@ -15,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QToolButton;
 class TAboutBoxForm;
 class TDevice;
 class TDeviceFrame;
@@ -26,6 +27,9 @@ class TGroupDeviceTree;
 class TGroupFrame;
 class TGroupNameForm;
 class TGroups;
+class TJournal;
+class TJournalForm;
+class TJournalService;
 class TMuteForm;
 class TSearchForm;
 class TSession;
@@ -57,6 +61,14 @@ public:
     TGroupNameForm* GroupNameForm() const { return FGroupNameForm.get(); }
     TDeviceNameForm* DeviceNameForm() const { return FDeviceNameForm.get(); }
     TAboutBoxForm* AboutBoxForm() const { return FAboutBoxForm.get(); }
+    TJournalForm* JournalForm() const { return FJournalForm.get(); }
+
+    // The program's journal, which must outlive the window: makes the Journal window (hidden),
+    // enables "Journal...", shows the alarm badge and gives the diagram window its 24 h view.
+    // Without one the window runs without journal.
+    void SetJournal(TJournalService* journal);
+    // Null until SetJournal.
+    TJournal* Journal() const;
 
     // Window bounds for project files: position and outer size. Bounds that do not fit the
     // screen area available are moved and shrunk to fit, and FormBounds then gives those.
@@ -86,6 +98,11 @@ public:
     void Search1Click();
     void Mute1Click();
     void About1Click();
+    void Journal1Click();
+    // The alarm badge: the Journal window with its alarm list in view.
+    void AlarmBadgeClick();
+    // Selects the amplifier at `address` in the tree (the first one, should two share it).
+    void SelectAmplifier(const QString& address);
     void GlobalVolumeXChange();
     // Puts the global fader and its label on the registry's global volume without writing the
     // fader's (clamped, interpolated) value back.
@@ -103,6 +120,7 @@ public:
     TFcRPotmeter* GlobalVolumeX = nullptr;
     QLabel* Panel8 = nullptr;
     QLabel* GlobalMuteBanner = nullptr; // "GLOBAL MUTE" while the global mute is on
+    QToolButton* AlarmBadge = nullptr;  // the bell and the number of alarms not yet acknowledged
     QMenu* TreePopup = nullptr;
     QAction* AddNewGroup1 = nullptr;
     QAction* EditGroup1 = nullptr;
@@ -118,6 +136,7 @@ public:
     QAction* Search1 = nullptr;
     QAction* Mute1 = nullptr;
     QAction* About1 = nullptr;
+    QAction* Journal1 = nullptr;
 
     // Where the tree's pop-up menu was last called, in viewport coordinates.
     QPoint PopupPoint;
@@ -130,6 +149,9 @@ private:
     // The session's registry comes and goes (New, Open): the windows follow it.
     void AttachRegistry(TGroups* registry);
     void DetachRegistry();
+    void BuildAlarmBadge(QWidget* parent);
+    void ShowAlarmCount(int count);
+    void ShowJournalProblem(const QString& message);
     TGroup* SelectedGroup() const;
     TDevice* SelectedDevice() const;
 
@@ -140,6 +162,8 @@ private:
     std::unique_ptr<TGroupNameForm> FGroupNameForm;
     std::unique_ptr<TDeviceNameForm> FDeviceNameForm;
     std::unique_ptr<TAboutBoxForm> FAboutBoxForm;
+    std::unique_ptr<TJournalForm> FJournalForm;
+    TJournalService* FJournal = nullptr;
     // Where the open and save dialogs start: the folder of the last project file, also after New.
     QString FProjectFolder;
     bool FSyncingGlobalFader = false;

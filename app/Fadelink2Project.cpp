@@ -3,6 +3,7 @@
 #include "api/ApiOptions.h"
 #include "app/ApiControl.h"
 #include "app/Fadelink2.h"
+#include "journal/JournalService.h"
 #include "model/Errors.h"
 #include "model/Session.h"
 
@@ -29,9 +30,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SetUpApplication();
 
-    // The control API's options; the program takes no others.
+    // The journal's and the control API's options; the program takes no others.
     QCommandLineParser parser;
     parser.addHelpOption();
+    const QCommandLineOption journalOption(QStringList{QStringLiteral("journal")},
+                                           QStringLiteral("Keep the journal in PATH."),
+                                           QStringLiteral("PATH"));
+    parser.addOption(journalOption);
     AddApiOptions(parser);
     if (!parser.parse(QApplication::arguments())) {
         fprintf(stderr, "fadelink: %s\n", qPrintable(parser.errorText()));
@@ -51,9 +56,14 @@ int main(int argc, char** argv) {
     TSession session;
     int status = 0;
     {
+        // The journal outlives the windows and ends before the session does.
+        TJournalService journal(session, parser.value(journalOption), QStringLiteral("fadelink"));
         auto form1 = std::make_unique<TForm1>(session);
-        // Owned by the main window; started before the window shows, so that a failure is seen.
-        new TApiControl(form1.get(), TApiControl::ApiArguments(parser));
+        form1->SetJournal(&journal);
+        // Owned by the main window, so it ends before the journal; started before the window
+        // shows, so that a failure is seen.
+        auto* api = new TApiControl(form1.get(), TApiControl::ApiArguments(parser));
+        api->SetJournal(form1->Journal());
         // Closing the main window ends the program, whatever other windows are open.
         QApplication::setQuitOnLastWindowClosed(false);
         TQuitOnClose quitOnClose;

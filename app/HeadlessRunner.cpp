@@ -1,6 +1,8 @@
 #include "app/HeadlessRunner.h"
 
 #include "device/DeviceUnit.h"
+#include "journal/AlarmHook.h"
+#include "journal/JournalService.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "model/logging.h"
@@ -67,11 +69,22 @@ THeadlessRunner::THeadlessRunner(QTextStream& out, QObject* parent) : QObject(pa
 }
 
 THeadlessRunner::~THeadlessRunner() {
+    FJournal.reset();
     FSession.Shutdown(kThreadStopWaitMs);
 }
 
 void THeadlessRunner::Load(const QString& fileName) {
     FSession.Load(fileName);
+}
+
+void THeadlessRunner::OpenJournal(const QString& path, const QString& alarmCommand) {
+    FJournal = std::make_unique<TJournalService>(FSession, path, QStringLiteral("fadelink-headless"));
+    if (FJournal->Hook())
+        FJournal->Hook()->SetCommand(alarmCommand);
+}
+
+TJournal* THeadlessRunner::Journal() const {
+    return FJournal ? FJournal->Journal() : nullptr;
 }
 
 void THeadlessRunner::Start() {
@@ -111,7 +124,11 @@ void THeadlessRunner::Report(TDevice* device, const QString& state) {
 void THeadlessRunner::Finish(const QString& saveName) {
     FSession.Stop();
     // The poll threads are stopped and waited for whether the save succeeds or raises.
-    const auto stopThreads = qScopeGuard([this] { FSession.Shutdown(kThreadStopWaitMs); });
+    const auto stopThreads = qScopeGuard([this] {
+        // The journal ends first: the amplifiers' conditions do not end with the program.
+        FJournal.reset();
+        FSession.Shutdown(kThreadStopWaitMs);
+    });
     if (!saveName.isEmpty() && FSession.Registry())
         FSession.SaveAs(saveName);
 }

@@ -8,8 +8,12 @@
 #include <QObject>
 #include <QTextStream>
 
+#include <memory>
+
 class TDevice;
 class TGroups;
+class TJournal;
+class TJournalService;
 
 // Runs a project without windows: loads it into its session, whose 100 ms tick reconciles every
 // device as with the main window, reports each device's state changes after every tick, and on
@@ -29,6 +33,12 @@ public:
     // destroys the registry and waits (bounded) for the poll threads to end.
     void Finish(const QString& saveName);
 
+    // Keeps the journal at `path` (empty: the default place) with the alarm command `alarmCommand`
+    // (empty: none) from now until Finish.
+    void OpenJournal(const QString& path, const QString& alarmCommand);
+    // Null without OpenJournal, and after Finish.
+    TJournal* Journal() const;
+
     TSession& Session() { return FSession; }
     TGroups* Registry() const { return FSession.Registry(); }
 
@@ -40,6 +50,7 @@ private:
     TSession FSession;
     QHash<const TDevice*, QString> FReported;
     bool FWriteFailed = false;
+    std::unique_ptr<TJournalService> FJournal;
 };
 
 // `text` with every character that would act on a terminal or hide what follows (controls, format

@@ -1,6 +1,7 @@
 // fadelink-headless: runs a project without windows, for installations without an operator.
 #include "api/ApiOptions.h"
 #include "api/ApiService.h"
+#include "app/HeadlessJournal.h"
 #include "app/HeadlessRunner.h"
 #include "app/HeadlessSearch.h"
 #include "device/DeviceSearch.h"
@@ -91,7 +92,12 @@ int main(int argc, char** argv) {
         "256 addresses. It prints one line per amplifier found, as the search window lists it:\n"
         "  ADDRESS XMODEL [GROUP] [NAME]\n"
         "then \"Search finished: N amplifiers found\" on standard error. Exit status: 0 the range\n"
-        "was searched, 1 the search was stopped by a signal or could not start, 2 wrong usage."));
+        "was searched, 1 the search was stopped by a signal or could not start, 2 wrong usage.\n"
+        "\n"
+        "A run keeps the journal (--journal, by default $XDG_STATE_HOME/fadelink/journal.sqlite) and\n"
+        "runs --alarm-exec CMD with /bin/sh for each new alarm, the alarm as JSON on its standard input.\n"
+        "With --export-journal FILE, and no project, it writes the journal to FILE as CSV (or JSON for a\n"
+        "\".json\" name, or as --format says), from --since on, and ends."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("PROJECT.pac"), QStringLiteral("The project file to run."));
@@ -105,10 +111,30 @@ int main(int argc, char** argv) {
         QStringList{QStringLiteral("search")},
         QStringLiteral("Search the addresses FIRST to LAST for amplifiers instead."),
         QStringLiteral("FIRST-LAST"));
+    const QCommandLineOption journalOption(QStringList{QStringLiteral("journal")},
+                                           QStringLiteral("Keep the journal in PATH."),
+                                           QStringLiteral("PATH"));
+    const QCommandLineOption alarmExecOption(QStringList{QStringLiteral("alarm-exec")},
+                                             QStringLiteral("Run CMD for each new alarm."),
+                                             QStringLiteral("CMD"));
+    const QCommandLineOption exportOption(QStringList{QStringLiteral("export-journal")},
+                                          QStringLiteral("Write the journal to FILE instead, and end."),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption sinceOption(QStringList{QStringLiteral("since")},
+                                         QStringLiteral("Export the entries from ISO-TIME on."),
+                                         QStringLiteral("ISO-TIME"));
+    const QCommandLineOption formatOption(QStringList{QStringLiteral("format")},
+                                          QStringLiteral("Export as csv or json."),
+                                          QStringLiteral("csv|json"));
     parser.addOption(forOption);
     parser.addOption(saveOption);
     parser.addOption(searchOption);
     AddApiOptions(parser);
+    parser.addOption(journalOption);
+    parser.addOption(alarmExecOption);
+    parser.addOption(exportOption);
+    parser.addOption(sinceOption);
+    parser.addOption(formatOption);
     if (!parser.parse(QCoreApplication::arguments())) {
         fprintf(stderr, "fadelink-headless: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -136,6 +162,18 @@ int main(int argc, char** argv) {
             return 2;
         }
         return RunSearch(*addresses, out);
+    }
+    if (parser.isSet(exportOption)) {
+        if (!positional.isEmpty() || parser.isSet(forOption) || parser.isSet(saveOption)) {
+            fprintf(stderr, "fadelink-headless: --export-journal takes no project file, --for or --save\n");
+            return 2;
+        }
+        return RunExportJournal(parser.value(journalOption), parser.value(exportOption),
+                                parser.value(sinceOption), parser.value(formatOption));
+    }
+    if (parser.isSet(sinceOption) || parser.isSet(formatOption)) {
+        fprintf(stderr, "fadelink-headless: --since and --format go with --export-journal\n");
+        return 2;
     }
     if (positional.size() != 1) {
         fprintf(stderr, "fadelink-headless: exactly one project file is needed (see --help)\n");
@@ -171,6 +209,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         THeadlessRunner runner(out);
+        runner.OpenJournal(parser.value(journalOption), parser.value(alarmExecOption));
         try {
             runner.Load(positional.first());
         } catch (const EFadelinkError& e) {
@@ -181,6 +220,7 @@ int main(int argc, char** argv) {
         if (seconds >= 0)
             QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
         TApiService api(runner.Session());
+        api.SetJournal(runner.Journal()); // let go again before Finish ends the journal
         if (apiOptions.Api || apiOptions.Osc) {
             // The amplifiers are served whether or not the API can be.
             try {
@@ -194,6 +234,7 @@ int main(int argc, char** argv) {
         runner.Start();
         app.exec();
         api.Stop();
+        api.SetJournal(nullptr);
         try {
             runner.Finish(parser.value(saveOption));
         } catch (const EFadelinkError& e) {

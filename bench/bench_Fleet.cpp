@@ -10,12 +10,19 @@
 #include "bench/support/SimProcess.h"
 #include "device/DeviceUnit.h"
 #include "device/LoopbackGuard.h"
+#include "device/pingunit.h"
+#include "journal/Journal.h"
+#include "journal/JournalReader.h"
+#include "journal/JournalService.h"
 #include "model/GroupUnit.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <random>
 #include <unistd.h>
@@ -37,6 +44,7 @@ struct TRow {
 // The figures of one fleet size.
 struct TResult {
     int Size = 0;
+    QString Label; // the column's heading; "N=Size" when empty
     bool Settled = false;
     double SettleS = 0;
     // Steady state.
@@ -92,9 +100,23 @@ struct TOptions {
     int Block = 100;
     int SimNice = -10;
     QString Ampsim;
+    // The journal comparison: the largest size twice, with one amplifier flapping every 2 s,
+    // without and with the journal (kept in JournalDir).
+    QString JournalDir;
 };
 
-TResult RunSize(TMeteredApplication& app, const TOptions& options, int size) {
+// The flapping amplifier: its probe goes unanswered every other 2 s.
+std::atomic<bool> gFlapping{false};
+QString gFlapAddress;
+
+bool ProbeWithFlapping(const QString& address) {
+    if (gFlapping.load() && address == gFlapAddress && (ProcStats::NowNs() / 2000000000) % 2 == 1)
+        return false;
+    return PingHost(address);
+}
+
+TResult RunSize(TMeteredApplication& app, const TOptions& options, int size,
+                const QString& journalPath = QString(), bool flap = false) {
     TResult r;
     r.Size = size;
     const QStringList addresses = BenchUtil::FleetAddresses(size, options.Block);
@@ -105,6 +127,10 @@ TResult RunSize(TMeteredApplication& app, const TOptions& options, int size) {
         return r;
     }
     TFleet fleet(addresses, kGroup, kName, kStartVolume);
+    std::unique_ptr<TJournalService> journal;
+    if (!journalPath.isEmpty())
+        journal =
+            std::make_unique<TJournalService>(fleet.Session(), journalPath, QStringLiteral("bench_Fleet"));
 
     const std::int64_t settleStart = ProcStats::NowNs();
     r.Settled = BenchUtil::RunUntil([&fleet] { return fleet.Settled(); }, kSettleMs);
@@ -113,6 +139,8 @@ TResult RunSize(TMeteredApplication& app, const TOptions& options, int size) {
               .arg(size)
               .arg(r.Settled ? "settled" : "NOT settled")
               .arg(r.SettleS, 0, 'f', 1));
+    gFlapAddress = addresses.value(size / 2);
+    gFlapping.store(flap);
     BenchUtil::RunFor(2000);
 
     // Steady state.
@@ -200,6 +228,12 @@ TResult RunSize(TMeteredApplication& app, const TOptions& options, int size) {
     // Close with every device in the middle of a request: the frozen simulator still accepts
     // connections and the kernel still answers probes, but no answer comes, so every poll thread
     // ends up waiting inside its fetch and the hand-offs stop.
+    gFlapping.store(false);
+    if (journal && journal->Journal()) {
+        // Written in full before the close is timed.
+        journal->Journal()->Flush(10000);
+        journal.reset();
+    }
     sim.Freeze();
     std::int64_t lastHandoffs = -1;
     int quietRounds = 0;
@@ -256,7 +290,8 @@ void PrintTable(const QList<TResult>& results) {
 
     QString header = QStringLiteral("%1").arg(QStringLiteral("figure"), -32);
     for (const TResult& r : results)
-        header += QStringLiteral("%1").arg(QStringLiteral("N=%1").arg(r.Size), 10);
+        header +=
+            QStringLiteral("%1").arg(r.Label.isEmpty() ? QStringLiteral("N=%1").arg(r.Size) : r.Label, 10);
     for (int i = 1; i < results.size(); ++i)
         header +=
             QStringLiteral("%1").arg(QStringLiteral("%1/%2").arg(results[i].Size).arg(results[0].Size), 10);
@@ -311,6 +346,40 @@ void PrintTargets(const TResult& base, const TResult& big) {
     for (const TTarget& t : targets)
         Print(QStringLiteral("  %1  %2").arg(t.Met ? "met   " : "MISSED", t.Text));
 }
+// The same fleet with one amplifier flapping, without and with the journal: status interval p99
+// and user-interface thread busy within 1.1 times.
+int CompareJournal(TMeteredApplication& app, const TOptions& options) {
+    SetPingFunction(&ProbeWithFlapping);
+    const int size = options.Sizes.last();
+    QDir().mkpath(options.JournalDir);
+    const QString path = QDir(options.JournalDir).filePath(QStringLiteral("bench-journal.sqlite"));
+    QFile::remove(path);
+    TResult without = RunSize(app, options, size, QString(), true);
+    without.Label = QStringLiteral("none");
+    TResult with = RunSize(app, options, size, path, true);
+    with.Label = QStringLiteral("journal");
+    Print(QStringLiteral("machine at the end: %1").arg(BenchUtil::MachineLine()));
+    PrintTable({without, with});
+    {
+        TJournalReader reader(path);
+        Print(QStringLiteral("journal entries written: %1").arg(reader.EntryCount()));
+    }
+    const bool p99 = with.StatusP99Ms <= 1.1 * without.StatusP99Ms;
+    const bool busy = with.BusyPct <= 1.1 * without.BusyPct;
+    Print(QStringLiteral("targets at N=%1, one amplifier flapping every 2 s:").arg(size));
+    Print(QStringLiteral("  %1  status interval p99 %2 ms <= 1.1 x %3 ms (ratio %4)")
+              .arg(p99 ? "met   " : "MISSED")
+              .arg(with.StatusP99Ms, 0, 'f', 1)
+              .arg(without.StatusP99Ms, 0, 'f', 1)
+              .arg(with.StatusP99Ms / without.StatusP99Ms, 0, 'f', 3));
+    Print(QStringLiteral("  %1  UI thread busy %2 % <= 1.1 x %3 % (ratio %4)")
+              .arg(busy ? "met   " : "MISSED")
+              .arg(with.BusyPct, 0, 'f', 2)
+              .arg(without.BusyPct, 0, 'f', 2)
+              .arg(with.BusyPct / without.BusyPct, 0, 'f', 3));
+    SetPingFunction(nullptr);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -337,6 +406,10 @@ int main(int argc, char** argv) {
          QStringLiteral("n"), QStringLiteral("-10")});
     parser.addOption({QStringLiteral("ampsim"), QStringLiteral("The ampsim program."), QStringLiteral("path"),
                       QStringLiteral(AMPSIM_PROGRAM)});
+    parser.addOption({QStringLiteral("journal-compare"),
+                      QStringLiteral("Run the largest size without and with the journal (kept in DIR), one "
+                                     "amplifier flapping every 2 s in both."),
+                      QStringLiteral("DIR")});
     parser.process(app);
 
     TOptions options;
@@ -348,6 +421,7 @@ int main(int argc, char** argv) {
     options.Block = parser.value(QStringLiteral("block")).toInt();
     options.Ampsim = parser.value(QStringLiteral("ampsim"));
     options.SimNice = parser.value(QStringLiteral("sim-nice")).toInt();
+    options.JournalDir = parser.value(QStringLiteral("journal-compare"));
     if (options.Sizes.isEmpty() || options.Block < 100 ||
         options.Block + (options.Sizes.last() - 1) / 250 > 199) {
         Print(QStringLiteral("sizes must be given, and the blocks must lie within 127.0.100-199.x"));
@@ -359,6 +433,8 @@ int main(int argc, char** argv) {
               .arg(descriptors)
               .arg(options.SteadyS)
               .arg(options.Changes));
+    if (!options.JournalDir.isEmpty())
+        return CompareJournal(app, options);
     QList<TResult> results;
     for (int size : std::as_const(options.Sizes))
         results << RunSize(app, options, size);

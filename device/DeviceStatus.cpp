@@ -102,3 +102,21 @@ const TModelLimits* FindModelLimits(const QByteArray& model) {
             return &m;
     return nullptr;
 }
+
+namespace {
+// The output stages shut down at about 95 degrees, the power supply at about 90; mains is rated
+// 230 V, and the supply holds full power from 185 V to 265 V.
+const TModelThresholds kThresholds[] = {
+    {"KV-20", 75, 85, 70, 80, 5, 185, 200, 250, 260, 5},
+    {"KV-30", 75, 85, 70, 80, 5, 185, 200, 250, 260, 5},
+    {"KV-40", 72, 82, 70, 80, 5, 185, 200, 250, 260, 5},
+};
+const TModelThresholds kCommonThresholds = {nullptr, 75, 85, 70, 80, 5, 185, 200, 250, 260, 5};
+} // namespace
+
+const TModelThresholds& FindModelThresholds(const QByteArray& model) {
+    for (const auto& t : kThresholds)
+        if (model == t.Model)
+            return t;
+    return kCommonThresholds;
+}

@@ -129,3 +129,24 @@ struct TModelLimits {
 
 // The limits of a known model ("KV-20", "KV-30", "KV-40", compared exactly), or nullptr.
 const TModelLimits* FindModelLimits(const QByteArray& model);
+
+// Where a model's readings become a warning and a fault. A reading goes up a level as soon as it
+// reaches a level's threshold and comes down only once it is HysteresisDegrees (or
+// HysteresisVolts) on the safe side of it, so that a reading that jitters around a threshold is
+// one crossing, not one every status block. Mains is watched on both sides.
+struct TModelThresholds {
+    const char* Model; // nullptr for the levels of a model the table does not know
+    int AmplifierWarningDegrees;
+    int AmplifierFaultDegrees;
+    int PsuWarningDegrees;
+    int PsuFaultDegrees;
+    int HysteresisDegrees;
+    int MainsLowFaultVolts;
+    int MainsLowWarningVolts;
+    int MainsHighWarningVolts;
+    int MainsHighFaultVolts;
+    int HysteresisVolts;
+};
+
+// The thresholds of `model`; never null: an unknown model gets the common levels.
+const TModelThresholds& FindModelThresholds(const QByteArray& model);

@@ -1,6 +1,7 @@
 #include "model/Session.h"
 
 #include "device/ThreadCommUnit.h"
+#include "model/Errors.h"
 #include "model/GroupsUnit.h"
 #include "model/logging.h"
 
@@ -59,21 +60,32 @@ void TSession::New() {
     FCanSave = false;
     // The new project has no file yet: Save must never land on the file last opened or saved.
     SetProjectFileName(QString());
+    emit ProjectCleared();
 }
 
 void TSession::Load(const QString& fileName) {
     ReplaceRegistry(true);
     // Until the load has succeeded the registry holds only part of a project.
     FCanSave = false;
-    LoadProject(*FRegistry, fileName, FBounds);
+    try {
+        LoadProject(*FRegistry, fileName, FBounds);
+    } catch (const EFadelinkError& e) {
+        emit ProjectLoaded(fileName, false, e.Message);
+        throw;
+    } catch (const std::exception& e) {
+        emit ProjectLoaded(fileName, false, QString::fromLocal8Bit(e.what()));
+        throw;
+    }
     SetProjectFileName(fileName);
     FCanSave = true;
+    emit ProjectLoaded(fileName, true, QString());
 }
 
 bool TSession::Save() {
     if (!FCanSave || !FRegistry)
         return false;
     SaveProject(*FRegistry, FProjectFileName, FBounds);
+    emit ProjectSaved(FProjectFileName);
     return true;
 }
 
@@ -83,6 +95,7 @@ void TSession::SaveAs(const QString& fileName) {
     SaveProject(*FRegistry, fileName, FBounds);
     SetProjectFileName(fileName);
     FCanSave = true;
+    emit ProjectSaved(fileName);
 }
 
 void TSession::SetFormBounds(IFormBounds* bounds) {

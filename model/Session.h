@@ -72,6 +72,11 @@ signals:
     void ProjectFileNameChanged(const QString& fileName);
     // One tick has reconciled every device.
     void Ticked();
+    // A project was opened (`ok`) or failed to open with `error`; saved; replaced by an empty one.
+    // For listeners that record what the operator did with projects.
+    void ProjectLoaded(const QString& fileName, bool ok, const QString& error);
+    void ProjectSaved(const QString& fileName);
+    void ProjectCleared();
 
 private:
     class TPlainBounds : public IFormBounds {

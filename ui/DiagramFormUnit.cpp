@@ -3,12 +3,15 @@
 #include "device/DeviceUnit.h"
 #include "ui/AlignTools.h"
 #include "ui/DiagramPicture.h"
+#include "ui/HistoryView.h"
 
+#include <QDateTime>
 #include <QEvent>
 #include <QFont>
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -126,6 +129,46 @@ void TForm4::Refresh() {
                          FDevice->ShortName() + QStringLiteral("] ") + FDevice->IPAddress();
     DeviceName->setText(DeviceName->fontMetrics().elidedText(name, Qt::ElideRight, DeviceName->width()));
     DeviceName->setToolTip(name);
+    // The day's history changes once a minute: read again when the amplifier changes, and on
+    // the minute.
+    if (DayView && DayView->isVisible()) {
+        const QString address = FDevice->IPAddress();
+        const qint64 minute = QDateTime::currentMSecsSinceEpoch() / 60000;
+        if (address != FDayAddress || minute != FDayMinute) {
+            FDayAddress = address;
+            FDayMinute = minute;
+            DayView->ShowAmplifier(address);
+        }
+    }
+}
+
+void TForm4::SetJournal(TJournal* journal) {
+    if (DayButton || !journal)
+        return;
+    constexpr int kButtonWidth = 64;
+    DayView = new THistoryView(journal, this);
+    DayView->setObjectName(QStringLiteral("DayView"));
+    DayView->setGeometry(kPictureLeft, kPictureTop, DiagramPictureWidth, DiagramPictureHeight);
+    DayView->setAutoFillBackground(true);
+    DayView->hide();
+    DayButton = new QPushButton(QStringLiteral("24 h"), this);
+    DayButton->setObjectName(QStringLiteral("DayButton"));
+    DayButton->setCheckable(true);
+    DayButton->setToolTip(QStringLiteral("The amplifier's last 24 hours from the journal"));
+    DayButton->setGeometry(kClientWidth - kPictureLeft - kButtonWidth, kRowTop[1], kButtonWidth, kRowHeight);
+    DeviceName->resize(DeviceName->width() - kButtonWidth - kValueGap, DeviceName->height());
+    connect(DayButton, &QPushButton::toggled, this, &TForm4::ShowDayView);
+}
+
+void TForm4::ShowDayView(bool on) {
+    if (!DayView)
+        return;
+    if (DayButton->isChecked() != on)
+        DayButton->setChecked(on);
+    DayView->setVisible(on);
+    Image1->setVisible(!on);
+    FDayAddress.clear();
+    Refresh();
 }
 
 void TForm4::changeEvent(QEvent* event) {

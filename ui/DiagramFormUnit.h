@@ -4,8 +4,11 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 class QTimer;
 class TDevice;
+class THistoryView;
+class TJournal;
 
 // The diagram window: the six 100-minute history graphs, the firmware versions and the serial
 // number of the device that the device panel shows, which it names inside the window. Created
@@ -31,6 +34,11 @@ public:
     // device nothing changes: the window keeps what it shows.
     void Refresh();
 
+    // Adds the "24 h" view: the device's last 24 hours from the journal's history, in place of
+    // the 100-minute graphs while its button is down.
+    void SetJournal(TJournal* journal);
+    void ShowDayView(bool on);
+
     QLabel* Image1;  // the visible picture
     QLabel* Image2;  // the clean background, hidden
     QLabel* Label21; // captions
@@ -45,6 +53,8 @@ public:
     QLabel* PD_Serial_Number;
     QLabel* DeviceName; // "Amplifier: long name [SHORT] address"
     QTimer* Timer1;
+    QPushButton* DayButton = nullptr; // "24 h", with a journal only
+    THistoryView* DayView = nullptr;
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -55,4 +65,6 @@ private:
     void CenterOver(const QWidget* anchor);
 
     QPointer<TDevice> FDevice;
+    QString FDayAddress; // the amplifier and the minute the 24 h view last read
+    qint64 FDayMinute = 0;
 };
