@@ -1,0 +1,426 @@
+// The web panel: signs in, keeps the project's state as the controller reports it, and sends
+// what the hand does. Values shown are only ever values the controller sent.
+
+import { Api, paths } from './api.js';
+import { EventLink } from './events.js';
+import { Fader, scales } from './fader.js';
+import { Guard, secondTap, setCaption } from './guard.js';
+import { AmpItem, GroupCard, h, renderAlarms, renderJournal } from './views.js';
+
+const TOKEN_KEY = 'fadelink-token';
+const THEME_KEY = 'fadelink-theme';
+const GLOBAL_ARM_MS = 10000;
+const HELD_REFRESH_MS = 2000;
+const DETAILS_AT_START = 64;
+
+const $ = (id) => document.getElementById(id);
+
+const panel = {
+  api: null,
+  link: null,
+  role: null,
+  client: null,
+  connected: false,
+  fine: false,
+  groups: new Map(), // short name -> GroupCard
+  amps: new Map(), // address -> AmpItem
+  heldAt: new Map(), // address -> time the held settings were last asked for
+  alarms: undefined,
+  globalKnown: false,
+};
+
+// ---- small helpers ----
+
+function announce(text) {
+  $('announce').textContent = text;
+}
+
+let noticeTimer = null;
+function notice(text) {
+  $('notice').textContent = text;
+  clearTimeout(noticeTimer);
+  if (text) noticeTimer = setTimeout(() => ($('notice').textContent = ''), 8000);
+}
+
+// Runs `task(key)` for a key, never twice at once: a request for a key already in flight runs
+// once more after it, with whatever was asked in between merged.
+function coalescer(task) {
+  const running = new Map();
+  return function request(key, fields = {}) {
+    const entry = running.get(key);
+    if (entry) {
+      entry.next = { ...(entry.next ?? {}), ...fields };
+      return;
+    }
+    const run = async (asked) => {
+      const current = { next: null };
+      running.set(key, current);
+      try {
+        await task(key, asked);
+      } catch (e) {
+        failed(e);
+      }
+      running.delete(key);
+      if (current.next) run(current.next);
+    };
+    run(fields);
+  };
+}
+
+function failed(error) {
+  if (error.status === 401) {
+    signOut('The token is no longer accepted.');
+    return;
+  }
+  if (error.status === 0) return; // the event link says so
+  notice(`Refused: ${error.message}`);
+}
+
+// ---- theme ----
+
+function applyTheme(theme) {
+  document.documentElement.dataset.theme = theme;
+  const light = theme === 'light';
+  $('theme').setAttribute('aria-pressed', String(light));
+  $('theme').textContent = light ? 'Dark' : 'Light';
+  $('theme').setAttribute('aria-label', light ? 'Use the dark theme' : 'Use the light theme');
+}
+
+function initialTheme() {
+  const asked = new URLSearchParams(location.search).get('theme');
+  if (asked === 'light' || asked === 'dark') return asked;
+  try {
+    return localStorage.getItem(THEME_KEY) === 'light' ? 'light' : 'dark';
+  } catch (e) {
+    return 'dark';
+  }
+}
+
+// ---- what may be touched ----
+
+const guard = new Guard((locked) => {
+  announce(locked ? 'Controls locked' : 'Controls unlocked');
+  applyEnabled();
+});
+
+function mayControl() {
+  return panel.connected && panel.role === 'control' && !guard.locked;
+}
+
+function globalArmed() {
+  return mayControl() && panel.globalArmedUntil > performance.now();
+}
+
+function applyEnabled() {
+  const enabled = mayControl();
+  for (const card of panel.groups.values()) card.setEnabled(enabled);
+  globalFader.setEnabled(globalArmed());
+  $('global-arm').disabled = !enabled;
+  $('global-mute').disabled = !enabled;
+  $('global-arm').setAttribute('aria-pressed', String(globalArmed()));
+  if (panel.alarms !== undefined) showAlarms();
+  const lock = $('lock');
+  lock.hidden = panel.role !== 'control';
+  lock.textContent = guard.locked ? 'Unlock' : 'Lock';
+  lock.classList.toggle('open', !guard.locked);
+  $('mode').textContent =
+    panel.role === 'monitor'
+      ? 'Read only: this token may watch, not change.'
+      : guard.locked
+        ? 'Locked. Unlock to change anything.'
+        : 'Unlocked. Locks again after a minute without a touch.';
+  document.body.classList.toggle('readonly', !enabled);
+}
+
+function blocked() {
+  if (panel.role !== 'control' || !panel.connected) return;
+  const lock = $('lock');
+  lock.classList.remove('nudge');
+  void lock.offsetWidth; // restart the animation
+  lock.classList.add('nudge');
+  announce('Locked. Unlock first.');
+}
+
+// ---- global ----
+
+const globalFader = new Fader({
+  short: 'Vol',
+  label: 'Global volume',
+  scale: scales.global,
+  fine: () => panel.fine,
+  onInput: (value) => {
+    panel.globalArmedUntil = performance.now() + GLOBAL_ARM_MS;
+    writeGlobal('global', { volume: value });
+  },
+  onBlocked: () => (mayControl() ? announce('Press Adjust first.') : blocked()),
+});
+
+function showGlobal(global) {
+  panel.globalKnown = true;
+  globalFader.setValue(global.volume);
+  const muted = global.mute === true;
+  const button = $('global-mute');
+  button.setAttribute('aria-pressed', String(muted));
+  setCaption(button, muted ? 'Unmute all' : 'Mute all');
+  document.body.classList.toggle('all-muted', muted);
+  $('global-state').textContent = muted ? 'Everything is muted' : '';
+}
+
+const writeGlobal = coalescer(async (_key, fields) => showGlobal(await panel.api.put(paths.global(), fields)));
+
+function buildGlobal() {
+  const arm = h('button', { type: 'button', id: 'global-arm', 'aria-pressed': 'false', text: 'Adjust' });
+  arm.addEventListener('click', () => {
+    panel.globalArmedUntil = globalArmed() ? 0 : performance.now() + GLOBAL_ARM_MS;
+    applyEnabled();
+    if (globalArmed()) {
+      announce('Global volume may be moved for ten seconds');
+      setTimeout(() => applyEnabled(), GLOBAL_ARM_MS + 50);
+    }
+  });
+  const mute = h('button', { type: 'button', id: 'global-mute', class: 'mute big', 'aria-pressed': 'false' });
+  setCaption(mute, 'Mute all');
+  secondTap(
+    mute,
+    () => (mute.getAttribute('aria-pressed') === 'true' ? 'Tap again to unmute all' : 'Tap again to mute all'),
+    () => writeGlobal('global', { mute: mute.getAttribute('aria-pressed') !== 'true' }),
+  );
+  $('global').replaceChildren(
+    h('div', { class: 'global-row' }, globalFader.element, arm),
+    h('div', { class: 'global-row' }, mute, h('p', { id: 'global-state', class: 'global-state' })),
+  );
+}
+
+// ---- groups and amplifiers ----
+
+const writeGroup = coalescer(async (name, fields) => {
+  const group = await panel.api.put(paths.group(name), fields);
+  panel.groups.get(name)?.update(group);
+});
+
+const readGroup = coalescer(async (name) => {
+  const group = await panel.api.get(paths.group(name));
+  const card = [...panel.groups.values()].find((c) => c.name.toUpperCase() === group.short_name.toUpperCase());
+  if (card) card.update(group);
+  else loadProject('project');
+});
+
+const readDevice = coalescer(async (address) => {
+  panel.heldAt.set(address, performance.now());
+  const device = await panel.api.get(paths.device(address));
+  const amp = panel.amps.get(address);
+  if (!amp) return;
+  amp.update(device);
+  amp.setReadings(device.readings);
+  amp.setHeld(device);
+});
+
+const readGlobal = coalescer(async () => showGlobal(await panel.api.get(paths.global())));
+
+const cardPanel = {
+  fine: () => panel.fine,
+  write: (name, fields) => writeGroup(name, fields),
+  blocked,
+  loadDevice: (address) => readDevice(address),
+};
+
+const loadProject = coalescer(async () => {
+  const project = await panel.api.get(paths.project());
+  showGlobal(project.global);
+  const groups = project.groups ?? [];
+  const sameGroups =
+    groups.length === panel.groups.size && groups.every((g, i) => [...panel.groups.keys()][i] === g.short_name);
+  if (!sameGroups) {
+    panel.groups.clear();
+    $('groups').replaceChildren(
+      ...groups.map((g) => {
+        const card = new GroupCard(g, cardPanel);
+        panel.groups.set(g.short_name, card);
+        return card.element;
+      }),
+    );
+    if (groups.length === 0) $('groups').append(h('p', { class: 'empty', text: 'The project has no groups.' }));
+  } else {
+    for (const g of groups) panel.groups.get(g.short_name).update(g);
+  }
+  const devices = groups.flatMap((g) => (g.devices ?? []).map((d) => ({ ...d, group: g.short_name })));
+  const sameDevices =
+    devices.length === panel.amps.size && devices.every((d, i) => [...panel.amps.keys()][i] === d.address);
+  if (!sameDevices) {
+    panel.amps.clear();
+    $('amps').replaceChildren(
+      ...devices.map((d) => {
+        const amp = new AmpItem(d, cardPanel);
+        panel.amps.set(d.address, amp);
+        return amp.element;
+      }),
+    );
+    if (devices.length === 0) $('amps').append(h('li', { class: 'empty', text: 'No amplifiers.' }));
+  } else {
+    for (const d of devices) panel.amps.get(d.address).update(d);
+  }
+  if (devices.length <= DETAILS_AT_START) for (const d of devices) readDevice(d.address);
+  document.body.classList.remove('lost');
+  applyEnabled();
+});
+
+function meters(devices) {
+  const now = performance.now();
+  for (const device of devices) {
+    const amp = panel.amps.get(device.address);
+    if (!amp) continue;
+    if (device.state) amp.setState(device.state);
+    amp.setReadings(device.readings);
+    const asked = panel.heldAt.get(device.address) ?? 0;
+    const wanted = amp.details.open || panel.amps.size <= DETAILS_AT_START;
+    if (wanted && now - asked > HELD_REFRESH_MS) readDevice(device.address);
+  }
+}
+
+// ---- alarms and journal ----
+
+const loadAlarms = coalescer(async () => {
+  try {
+    panel.alarms = await panel.api.get(paths.alarms());
+  } catch (e) {
+    if (e.status === 0 || e.status === 401) throw e;
+    panel.alarms = e;
+  }
+  showAlarms();
+});
+
+function showAlarms() {
+  const acknowledge = mayControl()
+    ? (id) => panel.api.post(paths.acknowledge(id), {}).then(() => loadAlarms('alarms'), failed)
+    : null;
+  renderAlarms($('alarms'), panel.alarms, acknowledge);
+}
+
+const loadJournal = coalescer(async () => {
+  let answer;
+  try {
+    answer = await panel.api.get(paths.journal(100));
+  } catch (e) {
+    if (e.status === 0 || e.status === 401) throw e;
+    answer = e;
+  }
+  renderJournal($('journal'), answer);
+});
+
+// ---- the connection ----
+
+function changed(what) {
+  switch (what.kind) {
+    case 'group':
+      readGroup(what.name);
+      break;
+    case 'device':
+      if (panel.amps.has(what.address)) readDevice(what.address);
+      else loadProject('project');
+      break;
+    case 'global':
+      readGlobal('global');
+      break;
+    case 'alarms':
+      loadAlarms('alarms');
+      break;
+    case 'journal':
+      loadJournal('journal');
+      break;
+    default:
+      loadProject('project');
+  }
+}
+
+function showPanel(visible) {
+  $('signin-view').hidden = visible;
+  $('panel-view').hidden = !visible;
+  $('signout').hidden = !visible;
+}
+
+function signIn(token) {
+  panel.api = new Api(token);
+  $('link').textContent = 'Connecting…';
+  panel.link = new EventLink(token, {
+    hello: ({ client, role }) => {
+      sessionStorage.setItem(TOKEN_KEY, token);
+      panel.connected = true;
+      panel.role = role;
+      panel.client = client;
+      $('link').textContent = `Connected as ${client} (${role})`;
+      $('signin-error').textContent = '';
+      document.body.classList.remove('lost');
+      showPanel(true);
+      loadProject('project');
+      loadAlarms('alarms');
+      loadJournal('journal');
+      applyEnabled();
+    },
+    meters,
+    change: changed,
+    lost: () => {
+      panel.connected = false;
+      document.body.classList.add('lost');
+      $('link').textContent = 'Connection lost. Reconnecting…';
+      if ($('panel-view').hidden) $('signin-error').textContent = 'The controller does not answer. Trying again…';
+      applyEnabled();
+    },
+    refused: () => signOut('This token is not accepted.'),
+  });
+  panel.link.open();
+}
+
+function signOut(reason = '') {
+  sessionStorage.removeItem(TOKEN_KEY);
+  panel.link?.close();
+  panel.link = null;
+  panel.api = null;
+  panel.connected = false;
+  panel.role = null;
+  panel.groups.clear();
+  panel.amps.clear();
+  panel.alarms = undefined;
+  $('groups').replaceChildren();
+  $('amps').replaceChildren();
+  $('alarms').replaceChildren();
+  $('journal').replaceChildren();
+  guard.lock();
+  document.body.classList.remove('lost');
+  $('link').textContent = 'Not connected';
+  $('signin-error').textContent = reason;
+  showPanel(false);
+  $('token').value = '';
+  $('token').focus();
+}
+
+// ---- start ----
+
+applyTheme(initialTheme());
+$('theme').addEventListener('click', () => {
+  const theme = document.documentElement.dataset.theme === 'light' ? 'dark' : 'light';
+  applyTheme(theme);
+  try {
+    localStorage.setItem(THEME_KEY, theme);
+  } catch (e) {
+    // a browser that keeps nothing: the theme lasts for this page
+  }
+});
+$('lock').addEventListener('click', () => (guard.locked ? guard.unlock() : guard.lock()));
+$('fine').addEventListener('click', () => {
+  panel.fine = !panel.fine;
+  $('fine').setAttribute('aria-pressed', String(panel.fine));
+  announce(panel.fine ? 'Fine mode on' : 'Fine mode off');
+});
+$('signout').addEventListener('click', () => signOut());
+$('signin').addEventListener('submit', (event) => {
+  event.preventDefault();
+  const token = $('token').value.trim();
+  if (!token) return;
+  panel.link?.close();
+  signIn(token);
+});
+buildGlobal();
+applyEnabled();
+
+const saved = sessionStorage.getItem(TOKEN_KEY);
+if (saved) signIn(saved);
