@@ -94,8 +94,7 @@ export class Fader {
   paint() {
     const known = this.value !== null;
     const pos = this.dragPos ?? (known ? this.scale.toPos(this.value) : 0);
-    this.fill.style.width = `${(pos * 100).toFixed(2)}%`;
-    this.thumb.style.left = `${(pos * 100).toFixed(2)}%`;
+    this.track.style.setProperty('--pos', pos.toFixed(4));
     this.element.classList.toggle('unknown', !known);
     const text = formatLevel(this.value, this.scale.unit);
     this.out.textContent = text;

@@ -82,8 +82,6 @@ function applyTheme(theme) {
   document.documentElement.dataset.theme = theme;
   const light = theme === 'light';
   $('theme').setAttribute('aria-pressed', String(light));
-  $('theme').textContent = light ? 'Dark' : 'Light';
-  $('theme').setAttribute('aria-label', light ? 'Use the dark theme' : 'Use the light theme');
 }
 
 function initialTheme() {
@@ -152,7 +150,7 @@ const globalFader = new Fader({
     panel.globalArmedUntil = performance.now() + GLOBAL_ARM_MS;
     writeGlobal('global', { volume: value });
   },
-  onBlocked: () => (mayControl() ? announce('Press Adjust first.') : blocked()),
+  onBlocked: () => (mayControl() ? announce('Press Adjust volume first.') : blocked()),
 });
 
 function showGlobal(global) {
@@ -169,7 +167,8 @@ function showGlobal(global) {
 const writeGlobal = coalescer(async (_key, fields) => showGlobal(await panel.api.put(paths.global(), fields)));
 
 function buildGlobal() {
-  const arm = h('button', { type: 'button', id: 'global-arm', 'aria-pressed': 'false', text: 'Adjust' });
+  const arm = h('button', { type: 'button', id: 'global-arm', 'aria-pressed': 'false', text: 'Adjust volume',
+    'aria-label': 'Adjust volume of every group for ten seconds' });
   arm.addEventListener('click', () => {
     panel.globalArmedUntil = globalArmed() ? 0 : performance.now() + GLOBAL_ARM_MS;
     applyEnabled();
@@ -186,8 +185,8 @@ function buildGlobal() {
     () => writeGlobal('global', { mute: mute.getAttribute('aria-pressed') !== 'true' }),
   );
   $('global').replaceChildren(
-    h('div', { class: 'global-row' }, globalFader.element, arm),
-    h('div', { class: 'global-row' }, mute, h('p', { id: 'global-state', class: 'global-state' })),
+    h('div', { class: 'global-row' }, globalFader.element),
+    h('div', { class: 'global-row actions' }, arm, mute, h('p', { id: 'global-state', class: 'global-state' })),
   );
 }
 

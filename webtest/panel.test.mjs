@@ -94,6 +94,26 @@ test('global mute acts on the second tap only', async () => {
   await page.browserContext().close();
 });
 
+test('unlocked controls lock again after a minute without a touch; the global volume needs arming', async () => {
+  // The page's minute, shortened to a third of a second.
+  const page = await signedIn(browser, rig, TOKENS.control, undefined, {
+    init: () => {
+      const plain = window.setTimeout;
+      window.setTimeout = (f, ms, ...rest) => plain(f, ms === 60000 ? 300 : ms, ...rest);
+    },
+  });
+  const enabledSliders = () => page.$$eval('[role=slider][aria-disabled=false]', (els) => els.length);
+  await page.click('#lock');
+  assert.equal(await page.$eval('#lock', (e) => e.textContent), 'Lock');
+  assert.equal(await enabledSliders(), 12, 'the group faders, not the global one');
+  await page.waitForFunction(() => document.querySelector('#lock').textContent === 'Unlock', { timeout: 3000 });
+  assert.equal(await enabledSliders(), 0);
+  await page.click('#lock');
+  await page.click('#global-arm');
+  assert.equal(await page.$eval('[aria-label="Global volume"]', (e) => e.getAttribute('aria-disabled')), 'false');
+  await page.browserContext().close();
+});
+
 test('a change made through the API appears in the page within 200 ms',
   { todo: 'needs the change events the API does not push yet' }, async () => {
     const page = await signedIn(browser, rig, TOKENS.control);

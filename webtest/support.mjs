@@ -136,6 +136,7 @@ export async function signedIn(browser, rig, token, viewport = { width: 1024, he
   const context = await browser.createBrowserContext();
   const page = await context.newPage();
   if (options.bypassCSP) await page.setBypassCSP(true);
+  if (options.init) await page.evaluateOnNewDocument(options.init);
   await page.setViewport(viewport);
   page.errors = [];
   page.on('pageerror', (error) => page.errors.push(error.message));
