@@ -12,6 +12,9 @@ const THEME_KEY = 'fadelink-theme';
 const GLOBAL_ARM_MS = 10000;
 const HELD_REFRESH_MS = 2000;
 const DETAILS_AT_START = 64;
+// Writes of one group (or of the global settings) at most 25 times a second, well inside the
+// server's 100 requests a second for the whole page.
+const WRITE_GAP_MS = 40;
 
 const $ = (id) => document.getElementById(id);
 
@@ -42,9 +45,10 @@ function notice(text) {
   if (text) noticeTimer = setTimeout(() => ($('notice').textContent = ''), 8000);
 }
 
-// Runs `task(key)` for a key, never twice at once: a request for a key already in flight runs
-// once more after it, with whatever was asked in between merged.
-function coalescer(task) {
+// Runs `task(key)` for a key, never twice at once and at most once every `gapMs`: a request for
+// a key already in flight runs once more after it, with whatever was asked in between merged.
+// A drag thus sends its latest level, never a backlog.
+function coalescer(task, gapMs = 0) {
   const running = new Map();
   return function request(key, fields = {}) {
     const entry = running.get(key);
@@ -55,11 +59,14 @@ function coalescer(task) {
     const run = async (asked) => {
       const current = { next: null };
       running.set(key, current);
+      const started = performance.now();
       try {
         await task(key, asked);
       } catch (e) {
         failed(e);
       }
+      const rest = gapMs - (performance.now() - started);
+      if (current.next && rest > 0) await new Promise((resolve) => setTimeout(resolve, rest));
       running.delete(key);
       if (current.next) run(current.next);
     };
@@ -164,7 +171,10 @@ function showGlobal(global) {
   $('global-state').textContent = muted ? 'Everything is muted' : '';
 }
 
-const writeGlobal = coalescer(async (_key, fields) => showGlobal(await panel.api.put(paths.global(), fields)));
+const writeGlobal = coalescer(
+  async (_key, fields) => showGlobal(await panel.api.put(paths.global(), fields)),
+  WRITE_GAP_MS,
+);
 
 function buildGlobal() {
   const arm = h('button', { type: 'button', id: 'global-arm', 'aria-pressed': 'false', text: 'Adjust volume',
@@ -195,7 +205,7 @@ function buildGlobal() {
 const writeGroup = coalescer(async (name, fields) => {
   const group = await panel.api.put(paths.group(name), fields);
   panel.groups.get(name)?.update(group);
-});
+}, WRITE_GAP_MS);
 
 const readGroup = coalescer(async (name) => {
   const group = await panel.api.get(paths.group(name));
@@ -259,7 +269,9 @@ const loadProject = coalescer(async () => {
     for (const d of devices) panel.amps.get(d.address).update(d);
   }
   if (devices.length <= DETAILS_AT_START) for (const d of devices) readDevice(d.address);
-  document.body.classList.remove('lost');
+  // Signed in again and everything read afresh: values and controls are live again.
+  panel.connected = Boolean(panel.link?.signedIn);
+  document.body.classList.toggle('lost', !panel.connected);
   applyEnabled();
 });
 
@@ -271,8 +283,7 @@ function meters(devices) {
     if (device.state) amp.setState(device.state);
     amp.setReadings(device.readings);
     const asked = panel.heldAt.get(device.address) ?? 0;
-    const wanted = amp.details.open || panel.amps.size <= DETAILS_AT_START;
-    if (wanted && now - asked > HELD_REFRESH_MS) readDevice(device.address);
+    if (amp.details.open && now - asked > HELD_REFRESH_MS) readDevice(device.address);
   }
 }
 
@@ -343,12 +354,10 @@ function signIn(token) {
   panel.link = new EventLink(token, {
     hello: ({ client, role }) => {
       sessionStorage.setItem(TOKEN_KEY, token);
-      panel.connected = true;
       panel.role = role;
       panel.client = client;
       $('link').textContent = `Connected as ${client} (${role})`;
       $('signin-error').textContent = '';
-      document.body.classList.remove('lost');
       showPanel(true);
       loadProject('project');
       loadAlarms('alarms');
