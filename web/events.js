@@ -6,24 +6,46 @@ export const PATTERNS = ['global', 'group/*', 'device/*', 'alarms', 'journal', '
 export const METERS_RATE = 4;
 const RETRY_MS = [250, 500, 1000, 2000, 4000];
 
-// What a pushed change concerns: { kind: 'group', name } | { kind: 'device', address } |
-// { kind: 'global' } | { kind: 'alarms' } | { kind: 'journal' } | { kind: 'project' } (anything
-// this panel cannot place: it reloads the whole project).
-export function classify(message) {
+const GROUP_FIELDS = new Set(['group_level', 'group_lock', 'group_mute']);
+const PROJECT_CHANGES = new Set([
+  'group_text', 'group_added', 'group_removed', 'device_text', 'device_added', 'device_removed', 'device_moved',
+]);
+
+// What a pushed message asks of the page:
+//   { kind: 'group', name, field, value }   a group's level, lock or mute, as received
+//   { kind: 'state', address, value }       an amplifier's state word
+//   { kind: 'global', field, value }        the global volume or mute
+//   { kind: 'alarms', answer }              the whole alarm list, as GET /alarms answers it
+//   { kind: 'journal', entry }              one new journal entry
+//   { kind: 'ignore' }                      nothing the page shows (a device's own wanted level:
+//                                           the page shows what the amplifier holds)
+//   { kind: 'reload', what, key }           read 'project', 'group' (key), 'device' (key),
+//                                           'global', 'alarms' or 'journal' afresh: names, order
+//                                           and membership, or a message this page cannot place
+export function interpret(message) {
   const topic = typeof message.topic === 'string' ? message.topic : '';
-  if (topic.startsWith('group/')) return { kind: 'group', name: topic.slice(6) };
-  if (topic.startsWith('device/')) return { kind: 'device', address: topic.slice(7) };
-  if (topic === 'global') return { kind: 'global' };
-  if (topic.startsWith('alarm')) return { kind: 'alarms' };
-  if (topic === 'journal') return { kind: 'journal' };
-  const device = message.device ?? message.address;
-  if (typeof device === 'string' && device) return { kind: 'device', address: device };
-  if (typeof message.group === 'string' && message.group) return { kind: 'group', name: message.group };
-  return { kind: 'project' };
+  if (message.type === 'alarms' || topic === 'alarms')
+    return message.alarms ? { kind: 'alarms', answer: message } : { kind: 'reload', what: 'alarms' };
+  if (message.type === 'journal' || topic === 'journal')
+    return message.entry ? { kind: 'journal', entry: message.entry } : { kind: 'reload', what: 'journal' };
+  const change = message.change;
+  if (GROUP_FIELDS.has(change) && typeof message.group === 'string' && 'new' in message)
+    return { kind: 'group', name: message.group, field: message.field, value: message.new };
+  if (change === 'device_state' && typeof message.address === 'string')
+    return { kind: 'state', address: message.address, value: message.new };
+  if ((change === 'global_volume' || change === 'global_mute') && 'new' in message)
+    return { kind: 'global', field: change === 'global_volume' ? 'volume' : 'mute', value: message.new };
+  if (change === 'device_level' || change === 'device_mute') return { kind: 'ignore' };
+  if (PROJECT_CHANGES.has(change)) return { kind: 'reload', what: 'project' };
+  if (topic.startsWith('group/')) return { kind: 'reload', what: 'group', key: topic.slice(6) };
+  if (topic.startsWith('device/')) return { kind: 'reload', what: 'device', key: topic.slice(7) };
+  if (topic === 'global') return { kind: 'reload', what: 'global' };
+  return { kind: 'reload', what: 'project' };
 }
 
 export class EventLink {
-  // handlers: hello({client, role}), meters(devices), change(what), lost(), refused(reason)
+  // handlers: hello({client, role}), meters(devices), change(interpret(message)), lost(),
+  // refused(reason)
   constructor(token, handlers) {
     this.token = token;
     this.handlers = handlers;
@@ -69,7 +91,7 @@ export class EventLink {
         this.handlers.meters(Array.isArray(message.devices) ? message.devices : []);
         break;
       default:
-        this.handlers.change(classify(message), message);
+        this.handlers.change(interpret(message));
     }
   }
 

@@ -15,6 +15,7 @@ const DETAILS_AT_START = 64;
 // Writes of one group (or of the global settings) at most 25 times a second, well inside the
 // server's 100 requests a second for the whole page.
 const WRITE_GAP_MS = 40;
+const JOURNAL_ENTRIES = 100;
 
 const $ = (id) => document.getElementById(id);
 
@@ -154,14 +155,23 @@ const globalFader = new Fader({
   scale: scales.global,
   fine: () => panel.fine,
   onInput: (value) => {
-    panel.globalArmedUntil = performance.now() + GLOBAL_ARM_MS;
+    keepGlobalArmed();
     writeGlobal('global', { volume: value });
   },
   onBlocked: () => (mayControl() ? announce('Press Adjust volume first.') : blocked()),
 });
 
+// The global volume stays movable for GLOBAL_ARM_MS after "Adjust volume" or its last move.
+let globalArmTimer = null;
+function keepGlobalArmed() {
+  panel.globalArmedUntil = performance.now() + GLOBAL_ARM_MS;
+  clearTimeout(globalArmTimer);
+  globalArmTimer = setTimeout(applyEnabled, GLOBAL_ARM_MS + 20);
+}
+
 function showGlobal(global) {
   panel.globalKnown = true;
+  panel.global = { volume: global.volume, mute: global.mute };
   globalFader.setValue(global.volume);
   const muted = global.mute === true;
   const button = $('global-mute');
@@ -180,12 +190,13 @@ function buildGlobal() {
   const arm = h('button', { type: 'button', id: 'global-arm', 'aria-pressed': 'false', text: 'Adjust volume',
     'aria-label': 'Adjust volume of every group for ten seconds' });
   arm.addEventListener('click', () => {
-    panel.globalArmedUntil = globalArmed() ? 0 : performance.now() + GLOBAL_ARM_MS;
-    applyEnabled();
     if (globalArmed()) {
-      announce('Global volume may be moved for ten seconds');
-      setTimeout(() => applyEnabled(), GLOBAL_ARM_MS + 50);
+      panel.globalArmedUntil = 0;
+    } else {
+      keepGlobalArmed();
+      announce('The global volume may be moved for ten seconds');
     }
+    applyEnabled();
   });
   const mute = h('button', { type: 'button', id: 'global-mute', class: 'mute big', 'aria-pressed': 'false' });
   setCaption(mute, 'Mute all');
@@ -209,7 +220,7 @@ const writeGroup = coalescer(async (name, fields) => {
 
 const readGroup = coalescer(async (name) => {
   const group = await panel.api.get(paths.group(name));
-  const card = [...panel.groups.values()].find((c) => c.name.toUpperCase() === group.short_name.toUpperCase());
+  const card = findCard(group.short_name);
   if (card) card.update(group);
   else loadProject('project');
 });
@@ -306,40 +317,78 @@ function showAlarms() {
   renderAlarms($('alarms'), panel.alarms, acknowledge);
 }
 
+// Newest first, each entry once, the last 100.
+function mergeEntries(newer, older) {
+  const seen = new Set();
+  const all = [...newer, ...older].filter((entry) => {
+    if (entry.id === undefined) return true;
+    if (seen.has(entry.id)) return false;
+    seen.add(entry.id);
+    return true;
+  });
+  if (all.every((entry) => typeof entry.id === 'number')) all.sort((a, b) => b.id - a.id);
+  return all.slice(0, JOURNAL_ENTRIES);
+}
+
 const loadJournal = coalescer(async () => {
   let answer;
   try {
-    answer = await panel.api.get(paths.journal(100));
+    answer = await panel.api.get(paths.journal(JOURNAL_ENTRIES));
   } catch (e) {
     if (e.status === 0 || e.status === 401) throw e;
-    answer = e;
+    panel.journal = null;
+    renderJournal($('journal'), e);
+    return;
   }
-  renderJournal($('journal'), answer);
+  const entries = Array.isArray(answer?.entries) ? answer.entries : [];
+  panel.journal = mergeEntries(Array.isArray(panel.journal) ? panel.journal : [], entries);
+  renderJournal($('journal'), panel.journal);
 });
 
 // ---- the connection ----
 
+function findCard(name) {
+  const key = String(name).trim().toUpperCase();
+  return [...panel.groups.values()].find((card) => card.name.trim().toUpperCase() === key);
+}
+
 function changed(what) {
   switch (what.kind) {
     case 'group':
-      readGroup(what.name);
+      if (!findCard(what.name)?.setField(what.field, what.value)) readGroup(what.name);
       break;
-    case 'device':
-      if (panel.amps.has(what.address)) readDevice(what.address);
+    case 'state':
+      if (panel.amps.has(what.address)) panel.amps.get(what.address).setState(what.value);
       else loadProject('project');
       break;
     case 'global':
-      readGlobal('global');
+      if (panel.globalKnown) showGlobal({ ...panel.global, [what.field]: what.value });
+      else readGlobal('global');
       break;
     case 'alarms':
-      loadAlarms('alarms');
+      panel.alarms = what.answer;
+      showAlarms();
       break;
     case 'journal':
-      loadJournal('journal');
+      if (Array.isArray(panel.journal)) {
+        panel.journal = mergeEntries([what.entry], panel.journal);
+        renderJournal($('journal'), panel.journal);
+      }
+      break;
+    case 'ignore':
       break;
     default:
-      loadProject('project');
+      reload(what.what, what.key);
   }
+}
+
+function reload(what, key) {
+  if (what === 'group') readGroup(key);
+  else if (what === 'device' && panel.amps.has(key)) readDevice(key);
+  else if (what === 'global') readGlobal('global');
+  else if (what === 'alarms') loadAlarms('alarms');
+  else if (what === 'journal') loadJournal('journal');
+  else loadProject('project');
 }
 
 function showPanel(visible) {
@@ -388,6 +437,8 @@ function signOut(reason = '') {
   panel.groups.clear();
   panel.amps.clear();
   panel.alarms = undefined;
+  panel.journal = undefined;
+  panel.globalKnown = false;
   $('groups').replaceChildren();
   $('amps').replaceChildren();
   $('alarms').replaceChildren();

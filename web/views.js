@@ -65,7 +65,15 @@ export class GroupCard {
     this.update(group);
   }
 
+  // One field as a change event reports it; false when this card has no such field.
+  setField(field, value) {
+    const known = field in this.faders || field === 'mute' || PAIRS.some((p) => field === `${p.key}_lock`);
+    if (known) this.update({ ...this.data, [field]: value });
+    return known;
+  }
+
   update(group) {
+    this.data = group;
     this.title.textContent = group.short_name;
     this.longName.textContent = group.long_name ? ` ${group.long_name}` : '';
     for (const [field, fader] of Object.entries(this.faders)) fader.setValue(group[field]);
@@ -178,53 +186,54 @@ export class AmpItem {
   }
 }
 
-// A list the server answers with: an array, or an object with the array under one of `keys`.
-function listOf(answer, keys) {
-  if (Array.isArray(answer)) return answer;
-  for (const key of keys) if (Array.isArray(answer?.[key])) return answer[key];
-  return [];
-}
-
-const when = (entry) => entry.time ?? entry.timestamp ?? entry.raised ?? '';
-const what = (entry) => entry.text ?? entry.message ?? entry.detail ?? entry.kind ?? '';
-
 function shortTime(text) {
   const date = new Date(text);
-  return Number.isNaN(date.getTime()) ? String(text) : date.toLocaleTimeString([], { hour12: false });
+  return Number.isNaN(date.getTime()) ? String(text ?? '') : date.toLocaleTimeString([], { hour12: false });
 }
 
-// alarms: the server's answer or an Error; acknowledge(id) is given only to a control panel.
+// "AMP01: Off-line", with who did it when a client did.
+function entryText(entry) {
+  const who = entry.short_name || entry.address || entry.group || '';
+  const by = entry.client ? ` (${entry.client})` : '';
+  return `${who ? `${who}: ` : ''}${entry.what ?? ''}${by}`;
+}
+
+const unavailable = (error) => error.status === 404 || error.status === 503;
+
+// answer: GET /alarms's answer or an Error; acknowledge(id) is given only to a control panel.
 export function renderAlarms(list, answer, acknowledge) {
   list.replaceChildren();
   if (answer instanceof Error) {
-    list.append(h('li', { class: 'empty', text: answer.status === 404 ? 'This controller does not list alarms.' : `Alarms could not be read: ${answer.message}` }));
+    list.append(h('li', { class: 'empty', text: unavailable(answer) ? 'This controller keeps no alarms.' : `Alarms could not be read: ${answer.message}` }));
     return;
   }
-  const alarms = listOf(answer, ['alarms', 'items']);
+  const alarms = Array.isArray(answer?.alarms) ? answer.alarms : [];
   if (alarms.length === 0) list.append(h('li', { class: 'empty', text: 'No alarms.' }));
   for (const alarm of alarms) {
-    const acknowledged = alarm.acknowledged === true || Boolean(alarm.acknowledged_at);
+    const entry = alarm.entry ?? {};
+    const acknowledged = Boolean(alarm.acknowledged);
+    const text = `${entryText(entry)}${alarm.cleared ? ' (cleared)' : ''}`;
     const button = h('button', { type: 'button', class: 'ack', text: acknowledged ? 'Acknowledged' : 'Acknowledge',
-      'aria-label': `Acknowledge: ${what(alarm)}` });
+      'aria-label': `${acknowledged ? 'Acknowledged' : 'Acknowledge'}: ${text}` });
     button.disabled = acknowledged || !acknowledge;
     button.addEventListener('click', () => acknowledge?.(alarm.id));
-    list.append(h('li', { class: `row severity-${alarm.severity ?? 'info'}${acknowledged ? ' done' : ''}` },
-      h('time', { text: shortTime(when(alarm)) }),
-      h('span', { class: 'what', text: [alarm.device ?? alarm.address, what(alarm)].filter(Boolean).join(': ') }),
+    list.append(h('li', { class: `row severity-${entry.severity ?? 'fault'}${acknowledged ? ' done' : ''}` },
+      h('time', { datetime: alarm.raised ?? '', text: shortTime(alarm.raised) }),
+      h('span', { class: 'what', text }),
       button));
   }
 }
 
-export function renderJournal(list, answer) {
+// entries: newest first, or an Error.
+export function renderJournal(list, entries) {
   list.replaceChildren();
-  if (answer instanceof Error) {
-    list.append(h('li', { class: 'empty', text: answer.status === 404 ? 'This controller does not offer its journal.' : `The journal could not be read: ${answer.message}` }));
+  if (entries instanceof Error) {
+    list.append(h('li', { class: 'empty', text: unavailable(entries) ? 'This controller keeps no journal.' : `The journal could not be read: ${entries.message}` }));
     return;
   }
-  const entries = listOf(answer, ['entries', 'journal', 'items']).slice(-100).reverse();
   if (entries.length === 0) list.append(h('li', { class: 'empty', text: 'No entries.' }));
   for (const entry of entries)
     list.append(h('li', { class: `row severity-${entry.severity ?? 'info'}` },
-      h('time', { text: shortTime(when(entry)) }),
-      h('span', { class: 'what', text: [entry.source ?? entry.client, what(entry)].filter(Boolean).join(': ') })));
+      h('time', { datetime: entry.time ?? '', text: shortTime(entry.time) }),
+      h('span', { class: 'what', text: entryText(entry) })));
 }

@@ -33,4 +33,4 @@ fi
 # ---- inside the private network namespace ----
 ip link set lo up
 cd "$here"
-exec node --test --test-reporter=spec panel.test.mjs
+exec node --test --test-reporter=spec events.test.mjs panel.test.mjs
