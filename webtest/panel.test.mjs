@@ -30,15 +30,26 @@ const settledVolumeA = (moved, what) => waitFor(async () => {
   return (await mainVolumeA()) === first ? first : null;
 }, 3000, what);
 
-test('signing in shows every group in project order, locked, and the amplifiers', async () => {
+test('signing in shows every group in project order, locked, and every amplifier\'s state and meters', async () => {
+  // The page learns of later state changes from pushed changes; here the states are settled first.
+  await waitFor(async () => (await rig.api('GET', '/devices')).json.map?.((d) => d.state).join() ===
+    'online,online,online,fault,offline', 15000, 'the controller to see every amplifier\'s state');
   const page = await signedIn(browser, rig, TOKENS.control);
   const names = await page.$$eval('article.group .short', (els) => els.map((e) => e.textContent));
   assert.deepEqual(names, ['MAIN', 'SIDE']);
   assert.match(await page.$eval('#link', (e) => e.textContent), /Connected as desk \(control\)/);
   assert.equal(await page.$eval('#lock', (e) => e.textContent), 'Unlock');
   assert.equal(await page.$$eval('[role=slider][aria-disabled=false]', (els) => els.length), 0, 'opens locked');
-  await page.waitForFunction(() => document.querySelectorAll('#amps .state-online').length === 3);
-  await page.waitForFunction(() => [...document.querySelectorAll('.meter-text')].every((e) => e.textContent !== '—'));
+  const states = () => page.$$eval('#amps .state', (els) => els.map((e) => e.textContent));
+  await waitFor(async () => (await states()).join() === 'On-line,On-line,On-line,Channel fault,Off-line', 15000,
+    'the amplifiers\' states');
+  const meters = await page.$$eval('#amps .meter', (els) => els.map((e) => [e.querySelector('.meter-text').textContent,
+    e.classList.contains('fault')]));
+  assert.equal(meters.length, 10);
+  for (const [text, fault] of meters.slice(0, 7)) assert.ok(/V peak, .* V avg$/.test(text) && !fault, text);
+  assert.match(meters[7][0], /fault$/, 'channel B of the faulty amplifier');
+  assert.ok(meters[7][1]);
+  assert.deepEqual(meters.slice(8).map(([text]) => text), ['—', '—'], 'no reading ever received');
   assert.deepEqual(page.errors, []);
   await page.browserContext().close();
 });
@@ -181,7 +192,7 @@ test('axe finds no serious or critical violation, dark and light, phone and tabl
   for (const [theme, viewport] of [['dark', { width: 360, height: 780 }], ['light', { width: 1024, height: 768 }]]) {
     const page = await signedIn(browser, rig, TOKENS.control, viewport, { bypassCSP: true, query: `?theme=${theme}` });
     await page.click('#lock');
-    await page.waitForFunction(() => document.querySelectorAll('#amps .state-online').length === 3);
+    await page.waitForFunction(() => document.querySelectorAll('#amps .state-online').length === 3, { timeout: 15000 });
     await page.evaluate(axe);
     const violations = await page.evaluate(async () => {
       const result = await window.axe.run(document, { resultTypes: ['violations'] });

@@ -47,20 +47,24 @@ async function freePort() {
   return port;
 }
 
-// Two groups, MAIN (two amplifiers) and SIDE (one), a control and a monitor token.
+// Two groups, MAIN (two amplifiers) and SIDE (one, one whose channel B is in FAULT, and one at
+// an address with no route, which is off-line), a control and a monitor token.
 export class Rig {
   async start() {
     this.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'fadelink-webtest-'));
     this.addresses = [`${BLOCK}.1`, `${BLOCK}.2`, `${BLOCK}.3`];
+    this.faulty = `${BLOCK}.4`;
+    this.unreachable = `${BLOCK}.9`; // run.sh gives it no route
     this.project = path.join(this.dir, 'show.pac');
     fs.writeFileSync(this.project, `<Groups Mute='False' Volume='0'>
 ${group('MAIN', 'Main PA', -12, [['MNL01', this.addresses[0]], ['MNR01', this.addresses[1]]])}
-${group('SIDE', 'Side fills', -20, [['SDL01', this.addresses[2]]])}
+${group('SIDE', 'Side fills', -20, [['SDL01', this.addresses[2]], ['SDR01', this.faulty], ['SDX01', this.unreachable]])}
 </Groups>
 `);
     this.tokens = path.join(this.dir, 'tokens');
     fs.writeFileSync(this.tokens, `desk control ${TOKENS.control}\nwall monitor ${TOKENS.monitor}\n`, { mode: 0o600 });
     this.ampLog = [];
+    this.faultyAmp = spawn(`${build}/tools/ampsim/ampsim`, ['--fault', 'B', this.faulty], { stdio: 'ignore' });
     this.amps = spawn(`${build}/tools/ampsim/ampsim`, ['--log', ...this.addresses], { stdio: ['ignore', 'pipe', 'pipe'] });
     let partial = '';
     this.amps.stdout.on('data', (chunk) => {
@@ -99,11 +103,12 @@ ${group('SIDE', 'Side fills', -20, [['SDL01', this.addresses[2]]])}
 
   async stop() {
     await this.stopServer();
-    if (this.amps && this.amps.exitCode === null) {
-      const ended = new Promise((resolve) => this.amps.once('exit', resolve));
-      this.amps.kill('SIGTERM');
-      await ended;
-    }
+    for (const amps of [this.amps, this.faultyAmp])
+      if (amps && amps.exitCode === null) {
+        const ended = new Promise((resolve) => amps.once('exit', resolve));
+        amps.kill('SIGTERM');
+        await ended;
+      }
     fs.rmSync(this.dir, { recursive: true, force: true });
   }
 
