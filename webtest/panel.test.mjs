@@ -51,6 +51,10 @@ test('signing in shows every group in project order, locked, and every amplifier
   assert.ok(meters[7][1]);
   assert.deepEqual(meters.slice(8).map(([text]) => text), ['—', '—'], 'no reading ever received');
   assert.deepEqual(page.errors, []);
+  // The token lives in this tab's session only, and a reload keeps the tab signed in.
+  assert.deepEqual(await page.evaluate(() => [localStorage.length, sessionStorage.length]), [0, 1]);
+  await page.reload();
+  await page.waitForSelector('#panel-view:not([hidden]) article.group');
   await page.browserContext().close();
 });
 

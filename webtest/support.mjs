@@ -143,8 +143,12 @@ export async function signedIn(browser, rig, token, viewport = { width: 1024, he
   if (options.bypassCSP) await page.setBypassCSP(true);
   if (options.init) await page.evaluateOnNewDocument(options.init);
   await page.setViewport(viewport);
+  // Script errors, and whatever the page's security policy refused.
   page.errors = [];
   page.on('pageerror', (error) => page.errors.push(error.message));
+  page.on('console', (message) => {
+    if (message.type() === 'error' && /Content.Security.Policy/i.test(message.text())) page.errors.push(message.text());
+  });
   await page.goto(rig.url + (options.query ?? ''));
   await page.type('#token', token);
   await page.click('#signin button[type=submit]');
