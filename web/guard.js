@@ -15,6 +15,7 @@ export class Guard {
       if (!this.locked) this.arm();
     };
     document.addEventListener('pointerdown', touched, true);
+    document.addEventListener('pointerup', touched, true);
     document.addEventListener('keydown', touched, true);
   }
 
