@@ -40,7 +40,7 @@ std::optional<TApiResponse> Respond(const QByteArray& method, const QString& enc
     QFile file(QStringLiteral(":/web") + name);
     if (!plain || !file.open(QIODevice::ReadOnly)) {
         response.Status = 404;
-        response.Body = ErrorBody(404, QStringLiteral("no such file"));
+        response.Body = ErrorBody(404, QStringLiteral("no such path: %1").arg(encodedPath));
         return response;
     }
     response.Body = file.readAll();

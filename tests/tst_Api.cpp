@@ -174,7 +174,7 @@ void TestApi::refusals_data() {
                                    << "read";
     QTest::newRow("no such path") << QByteArray("GET") << "/api/v1/groupz" << QByteArray() << c << 404
                                   << "path";
-    QTest::newRow("outside the API") << QByteArray("GET") << "/index.html" << QByteArray() << c << 404
+    QTest::newRow("outside the API") << QByteArray("GET") << "/index.htm" << QByteArray() << c << 404
                                      << "path";
     QTest::newRow("no such group") << QByteArray("PUT") << "/api/v1/groups/NOPE"
                                    << QByteArray(R"({"volume":-3})") << c << 404 << "NOPE";
