@@ -1,13 +1,15 @@
-// Takes the user guide's pictures of the web panel: node screenshots.mjs URL TOKEN OUTDIR
-// (scripts/web-screenshots runs it inside a private network namespace).
+// Takes the user guide's pictures of the web panel: node screenshots.mjs URL TOKEN OUTDIR PID
+// (scripts/web-screenshots runs it inside a private network namespace). The last picture shows
+// the page after the server, process PID, has been stopped.
 
 import { launchBrowser } from './support.mjs';
 
-const [url, token, out] = process.argv.slice(2);
+const [url, token, out, serverPid] = process.argv.slice(2);
 const shots = [
   { file: 'web-panel-phone.png', viewport: { width: 360, height: 780 }, theme: 'dark', unlock: false, scroll: null },
   { file: 'web-panel-tablet.png', viewport: { width: 1024, height: 768 }, theme: 'dark', unlock: true, scroll: null },
   { file: 'web-panel-amplifiers.png', viewport: { width: 1024, height: 768 }, theme: 'light', unlock: false, scroll: '#amps-title' },
+  { file: 'web-panel-lost.png', viewport: { width: 360, height: 780 }, theme: 'dark', unlock: false, scroll: null, stop: true },
 ];
 
 const browser = await launchBrowser();
@@ -29,6 +31,10 @@ try {
       await page.$eval('#amps details', (d) => (d.open = true));
       await page.$eval(shot.scroll, (e) => e.scrollIntoView());
       await page.evaluate(() => window.scrollBy(0, -70));
+    }
+    if (shot.stop) {
+      process.kill(Number(serverPid), 'SIGTERM');
+      await page.waitForFunction(() => document.body.classList.contains('lost'));
     }
     await page.mouse.move(0, 0);
     await new Promise((resolve) => setTimeout(resolve, 600));
