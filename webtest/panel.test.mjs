@@ -58,7 +58,7 @@ test('signing in shows every group in project order, locked, and every amplifier
   await page.browserContext().close();
 });
 
-test('a relative drag of a group fader reaches the amplifiers; the touch alone moves nothing', async () => {
+test('a relative drag of a group fader reaches the amplifiers; the touch alone moves nothing; keys step it', async () => {
   const page = await signedIn(browser, rig, TOKENS.control);
   await page.click('#lock');
   const before = await mainVolumeA();
@@ -88,6 +88,12 @@ test('a relative drag of a group fader reaches the amplifiers; the touch alone m
   await page.mouse.up();
   const fine = await settledVolumeA((v) => v !== start, 'the fine move');
   assert.ok(fine - start > 0 && fine - start <= 1.5, `fine move of ${fine - start} dB`);
+
+  // From the keyboard, three quick presses are three steps (fine: 0.5 dB each), none lost to an
+  // answer still on its way.
+  await fader.focus();
+  for (let i = 0; i < 3; i++) await page.keyboard.press('ArrowDown');
+  await settledVolumeA((v) => v === fine - 1.5, `the level ${fine - 1.5} dB after three fine steps down`);
   await page.browserContext().close();
 });
 
