@@ -19,8 +19,9 @@ struct TApiCall {
 
 struct TApiResponse {
     int Status = 200;
-    QByteArray Body; // JSON
-    // Beyond Content-Type and Content-Length: Allow with a 405, and the like.
+    QByteArray Body; // JSON, or a file of the web panel
+    QByteArray ContentType = "application/json";
+    // Beyond Content-Type, Content-Length and Cache-Control: Allow with a 405, and the like.
     QList<QPair<QByteArray, QByteArray>> Headers;
 };
 

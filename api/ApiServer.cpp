@@ -8,6 +8,7 @@
 #include "api/ApiTokens.h"
 #include "api/EventHub.h"
 #include "api/RequestGuard.h"
+#include "api/WebPanel.h"
 #include "model/Errors.h"
 
 #include <QFile>
@@ -99,6 +100,8 @@ TApiResponse TApiServer::Respond(const QHttpServerRequest& request, bool& handOv
         response.Headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("1")));
     } else if (path == QLatin1String(ApiPrefix) + QLatin1String("/openapi.json") && method == "GET") {
         response.Body = OpenApiDocument();
+    } else if (std::optional<TApiResponse> file = WebPanel::Respond(method, path)) {
+        response = *file;
     } else if (const TApiToken* token = FTokens.Find(BearerSecret(authorization))) {
         handOver = IsWebSocketUpgrade(request) && path == events;
         if (!handOver)
@@ -142,7 +145,7 @@ void TApiServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* s
 void TApiServer::Write(const QHttpServerRequest& request, QTcpSocket* socket, const TApiResponse& response) {
     QHttpServerResponder responder = makeResponder(request, socket);
     responder.writeStatusLine(QHttpServerResponder::StatusCode(response.Status));
-    responder.writeHeader("Content-Type", "application/json");
+    responder.writeHeader("Content-Type", response.ContentType);
     responder.writeHeader("Content-Length", QByteArray::number(response.Body.size()));
     responder.writeHeader("Cache-Control", "no-store");
     for (const auto& header : std::as_const(response.Headers))

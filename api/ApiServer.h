@@ -18,9 +18,9 @@ class TApiTokens;
 class TEventHub;
 
 // The HTTP side of the control API: every request is counted against its client's budget (429),
-// must carry a known token (401) except the API description, and is answered by HandleApiCall;
-// WebSocket connections go to the event hub. Bodies and connections are bounded by the listener
-// and the request guard.
+// must carry a known token (401) except the API description and the web panel's files, and is
+// answered by HandleApiCall; WebSocket connections go to the event hub. Bodies and connections are bounded by
+// the listener and the request guard.
 class TApiServer : public QAbstractHttpServer {
     Q_OBJECT
 public:

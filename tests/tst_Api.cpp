@@ -97,6 +97,8 @@ private slots:
     void journalQueries_data();
     void journalQueries();
     void alarmsAcknowledgedInTheTokensName();
+    void webPanelFilesNeedNoToken_data();
+    void webPanelFilesNeedNoToken();
 };
 
 void TestApi::servedDocumentIsTheDocumentedOne() {
@@ -183,7 +185,7 @@ void TestApi::refusals_data() {
                                    << "read";
     QTest::newRow("no such path") << QByteArray("GET") << "/api/v1/groupz" << QByteArray() << c << 404
                                   << "path";
-    QTest::newRow("outside the API") << QByteArray("GET") << "/index.html" << QByteArray() << c << 404
+    QTest::newRow("outside the API") << QByteArray("GET") << "/index.htm" << QByteArray() << c << 404
                                      << "path";
     QTest::newRow("no such group") << QByteArray("PUT") << "/api/v1/groups/NOPE"
                                    << QByteArray(R"({"volume":-3})") << c << 404 << "NOPE";
@@ -875,3 +877,53 @@ void TestApi::alarmsAcknowledgedInTheTokensName() {
 
 QTEST_MAIN(TestApi)
 #include "tst_Api.moc"
+
+void TestApi::webPanelFilesNeedNoToken_data() {
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::newRow("page") << QByteArray("GET") << "/" << 200 << QByteArray("text/html; charset=utf-8");
+    QTest::newRow("page by name") << QByteArray("GET") << "/index.html" << 200
+                                  << QByteArray("text/html; charset=utf-8");
+    QTest::newRow("module") << QByteArray("GET") << "/main.js" << 200
+                            << QByteArray("text/javascript; charset=utf-8");
+    QTest::newRow("style") << QByteArray("GET") << "/panel.css" << 200
+                           << QByteArray("text/css; charset=utf-8");
+    QTest::newRow("icon") << QByteArray("GET") << "/icon.svg" << 200 << QByteArray("image/svg+xml");
+    QTest::newRow("no such file") << QByteArray("GET") << "/nope.js" << 404 << QByteArray("application/json");
+    QTest::newRow("no folders") << QByteArray("GET") << "/web/main.js" << 404
+                                << QByteArray("application/json");
+    QTest::newRow("encoded way out") << QByteArray("GET") << "/%2E%2E%2Fapi%2Fopenapi.json" << 404
+                                     << QByteArray("application/json");
+    QTest::newRow("encoded folder") << QByteArray("GET") << "/%2Fweb%2Fmain.js" << 404
+                                    << QByteArray("application/json");
+    QTest::newRow("write") << QByteArray("POST") << "/" << 405 << QByteArray("application/json");
+    QTest::newRow("the API still wants a token")
+        << QByteArray("GET") << "/api/v1/nope" << 401 << QByteArray("application/json");
+    QTest::newRow("the API's root too")
+        << QByteArray("GET") << "/api/v1" << 401 << QByteArray("application/json");
+}
+
+// The panel's files come without a token, with their type and a policy that keeps the page to
+// this origin; nothing else of the program is reachable through them, and the API keeps its
+// tokens.
+void TestApi::webPanelFilesNeedNoToken() {
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QByteArray, contentType);
+    TApiFixture f;
+    const TApiReply reply = f.Call(method, path, {}, {});
+    QCOMPARE(reply.Status, status);
+    QCOMPARE(reply.Header("Content-Type"), contentType);
+    QCOMPARE(reply.Header("Cache-Control"), QByteArray("no-store"));
+    if (status == 200) {
+        QVERIFY(!reply.Body.isEmpty());
+        QVERIFY2(reply.Header("Content-Security-Policy").startsWith("default-src 'self';"),
+                 reply.Header("Content-Security-Policy").constData());
+        QCOMPARE(reply.Header("X-Content-Type-Options"), QByteArray("nosniff"));
+    } else {
+        QVERIFY2(!reply.Json.value("error").toString().isEmpty(), reply.Body.constData());
+    }
+}
