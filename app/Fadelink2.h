@@ -65,7 +65,8 @@ public:
 
     // The program's journal, which must outlive the window: makes the Journal window (hidden),
     // enables "Journal...", shows the alarm badge and gives the diagram window its 24 h view.
-    // Without one the window runs without journal.
+    // Without one the window runs without journal; a later call (nullptr too) first lets go of
+    // the journal it had.
     void SetJournal(TJournalService* journal);
     // Null until SetJournal.
     TJournal* Journal() const;

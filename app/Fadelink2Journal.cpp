@@ -34,6 +34,13 @@ void TForm1::BuildAlarmBadge(QWidget* parent) {
 }
 
 void TForm1::SetJournal(TJournalService* journal) {
+    if (TJournal* old = Journal()) { // letting go of the journal it had, before that one ends
+        disconnect(old, nullptr, this, nullptr);
+        FJournalForm.reset();
+        FForm4->SetJournal(nullptr);
+        Journal1->setEnabled(false);
+        AlarmBadge->hide();
+    }
     FJournal = journal;
     TJournal* j = journal ? journal->Journal() : nullptr;
     if (!j) {

@@ -4,6 +4,8 @@
 #include "app/GroupDeviceTree.h"
 #include "controls/PotmeterComponent.h"
 #include "device/ThreadCommUnit.h"
+#include "journal/Journal.h"
+#include "journal/JournalService.h"
 #include "model/GroupUnit.h"
 #include "model/GroupsUnit.h"
 #include "model/Session.h"
@@ -15,6 +17,7 @@
 #include "ui/DiagramFormUnit.h"
 #include "ui/GroupFrameUnit.h"
 #include "ui/GroupNameFormUnit.h"
+#include "ui/JournalFormUnit.h"
 #include "ui/LiveStateView.h"
 #include "ui/MuteFormUnit.h"
 #include "ui/SearchFormUnit.h"
@@ -32,6 +35,7 @@
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <functional>
@@ -105,6 +109,7 @@ private slots:
     void titlesAreExactlyTheirTexts();
     void boundsThatDoNotFitTheScreenAreFitted();
     void globalMuteIsShownBesideTheGlobalFader();
+    void alarmBadgeAndJournalWindowFollowTheJournal();
     void windowsShowWhatTheAmplifierDoes_data();
     void windowsShowWhatTheAmplifierDoes();
 };
@@ -167,8 +172,9 @@ void TestMainWindow::groupCommands() {
     f.Popup(NodePoint(f.Form, 0), f.Form.EditGroup1);
     QCOMPARE(g->LongName(), QStringLiteral("Hall"));
     QCOMPARE(g->ShortName(), QStringLiteral("HALL2"));
-    QCOMPARE(d->Commands(), QStringList({"/group=HALL2"}));                      // the devices are told
-    QCOMPARE(f.Find<TGroupFrame>("GroupFrame")->GroupNameLabel->text(), QStringLiteral("Hall")); // the panel follows
+    QCOMPARE(d->Commands(), QStringList({"/group=HALL2"})); // the devices are told
+    QCOMPARE(f.Find<TGroupFrame>("GroupFrame")->GroupNameLabel->text(),
+             QStringLiteral("Hall")); // the panel follows
     QCOMPARE(f.Find<TGroupFrame>("GroupFrame")->GroupShortNameLabel->text(), QStringLiteral("[HALL2]"));
 
     // Editing a group may not give it another group's code, in whatever case.
@@ -357,8 +363,8 @@ void TestMainWindow::globalFaderLabelAndVolume() {
     f.Find<TFcRPotmeter>("GlobalVolumeX")->SetInternalValue(1.0);
     QCOMPARE(f.Find<QLabel>("Panel8")->text(), QStringLiteral("-96dB"));
     f.Find<TFcRPotmeter>("GlobalVolumeX")->SetInternalValue(0.5 + 12.34 / 192);
-    QCOMPARE(f.Find<QLabel>("Panel8")->text(), QStringLiteral("-12.3dB"));         // at most one decimal
-    QVERIFY(std::abs(f.Form.GroupRegistry()->Volume() + 12.34) < 1e-9); // the value itself, not the label
+    QCOMPARE(f.Find<QLabel>("Panel8")->text(), QStringLiteral("-12.3dB")); // at most one decimal
+    QVERIFY(std::abs(f.Form.GroupRegistry()->Volume() + 12.34) < 1e-9);    // the value itself, not the label
 }
 
 // The fader and its label show the registry's global volume after whatever set it, and showing
@@ -514,6 +520,41 @@ void TestMainWindow::globalMuteIsShownBesideTheGlobalFader() {
     QVERIFY(f.Form.findChild<QGroupBox*>("VolumeBox")->isAncestorOf(banner));
     f.Form.GroupRegistry()->SetMute(false);
     QVERIFY(banner->isHidden());
+}
+
+void TestMainWindow::alarmBadgeAndJournalWindowFollowTheJournal() {
+    TWindowFixture f;
+    TGroup* g = f.Form.GroupRegistry()->FindOrAddGroup("Hall", "HALL");
+    new TDevice(g, "127.0.17.210", "Left", "L");
+    TDevice* right = new TDevice(g, "127.0.17.211", "Right", "R");
+    auto* badge = f.Find<QToolButton>("AlarmBadge");
+    QVERIFY(badge && badge->isHidden()); // no journal, no badge
+    QTemporaryDir dir;
+    TJournalService journal(f.Session, dir.filePath("journal.sqlite"), "tst_MainWindow");
+    f.Form.SetJournal(&journal);
+    QVERIFY(badge->isVisible());
+    QCOMPARE(badge->text(), QStringLiteral("0"));
+
+    TJournalEntry entry;
+    entry.Severity = TJournalSeverity::Fault;
+    entry.What = QStringLiteral("Off-line");
+    entry.Address = QStringLiteral("127.0.17.211");
+    journal.Journal()->RaiseAlarm(QStringLiteral("127.0.17.211/offline"), entry);
+    QTRY_COMPARE(badge->text(), QStringLiteral("1"));
+
+    // The badge opens the Journal window; an amplifier chosen there is selected in the tree.
+    badge->click();
+    QTRY_VERIFY(f.Form.JournalForm()->isVisible());
+    emit f.Form.JournalForm()->AmplifierActivated(QStringLiteral("127.0.17.211"));
+    const QModelIndex current = f.Form.DeviceTreeStatusImages->mapToSource(
+        f.Find<TGroupDeviceTree>("GroupDeviceTree")->selectionModel()->currentIndex());
+    QCOMPARE(current, right->Node()->index());
+
+    journal.Journal()->AcknowledgeAll(TJournalSource::UserInterface, QStringLiteral("operator"));
+    journal.Journal()->ClearAlarm(QStringLiteral("127.0.17.211/offline"));
+    QTRY_COMPARE(badge->text(), QStringLiteral("0"));
+    f.Form.JournalForm()->close();
+    f.Form.SetJournal(nullptr);
 }
 
 void TestMainWindow::windowsShowWhatTheAmplifierDoes_data() {

@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr int kClientWidth = 910;
@@ -143,9 +145,16 @@ void TForm4::Refresh() {
 }
 
 void TForm4::SetJournal(TJournal* journal) {
+    constexpr int kButtonWidth = 64;
+    if (!journal && DayButton) { // the journal goes: so do its view and button
+        ShowDayView(false);
+        delete std::exchange(DayView, nullptr);
+        delete std::exchange(DayButton, nullptr);
+        DeviceName->resize(DeviceName->width() + kButtonWidth + kValueGap, DeviceName->height());
+        return;
+    }
     if (DayButton || !journal)
         return;
-    constexpr int kButtonWidth = 64;
     DayView = new THistoryView(journal, this);
     DayView->setObjectName(QStringLiteral("DayView"));
     DayView->setGeometry(kPictureLeft, kPictureTop, DiagramPictureWidth, DiagramPictureHeight);

@@ -35,7 +35,7 @@ public:
     void Refresh();
 
     // Adds the "24 h" view: the device's last 24 hours from the journal's history, in place of
-    // the 100-minute graphs while its button is down.
+    // the 100-minute graphs while its button is down; nullptr takes them away again.
     void SetJournal(TJournal* journal);
     void ShowDayView(bool on);
 
