@@ -123,6 +123,6 @@ void TChangeFeed::Emit(TChangeKind kind, TGroup* group, TDevice* device, const Q
     change.Source = source;
     const TDeviceClock& clock = TDeviceClock::Current();
     change.MonotonicMs = clock.MonotonicMs();
-    change.Utc = clock.WallTime().toUTC();
+    change.Utc = clock.WallTime().toUTC(); // already UTC from the system's clock: no conversion
     emit Changed(change);
 }

@@ -11,10 +11,12 @@ const QIcon& LiveStateIcon(TLiveState state) {
     return icons[size_t(state)];
 }
 
-QString SinceText(const QDateTime& time) {
-    if (!time.isValid())
+QString SinceText(const QDateTime& at) {
+    if (!at.isValid())
         return QStringLiteral("?");
-    const QDateTime now = TDeviceClock::Current().WallTime();
+    // The operator reads the clock on the wall: local time.
+    const QDateTime time = at.toLocalTime();
+    const QDateTime now = TDeviceClock::Current().WallTime().toLocalTime();
     if (time.date() == now.date())
         return time.toString(QStringLiteral("HH:mm:ss"));
     return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
