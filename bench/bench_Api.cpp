@@ -23,12 +23,15 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QWebSocket>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <random>
 
 namespace {
@@ -54,44 +57,73 @@ QString Figures(const std::vector<std::int64_t>& values) {
         .arg(values.size());
 }
 
-// A WebSocket subscriber that stamps every change event as it arrives.
+// A WebSocket subscriber that stamps every change event as it arrives. It runs on a thread of its
+// own, as a real client runs in a process of its own: on the user-interface thread it would read
+// an event only once that thread had finished the change it is part of, and everything queued
+// before it.
 class TSubscriber {
 public:
     TSubscriber(quint16 port, const QStringList& patterns) {
-        QObject::connect(&FSocket, &QWebSocket::textMessageReceived, [this, patterns](const QString& text) {
-            const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
-            const QString type = message.value(QLatin1String("type")).toString();
-            if (type == QLatin1String("hello"))
-                FSocket.sendTextMessage(QString::fromUtf8(
-                    QJsonDocument(
-                        QJsonObject{{QStringLiteral("type"), QStringLiteral("subscribe")},
-                                    {QStringLiteral("patterns"), QJsonArray::fromStringList(patterns)},
-                                    {QStringLiteral("rate"), 10}})
-                        .toJson(QJsonDocument::Compact)));
-            else if (type == QLatin1String("subscribed"))
-                FSubscribed = true;
-            else if (type == QLatin1String("change") &&
-                     message.value(QLatin1String("change")) == "group_level" &&
-                     message.value(QLatin1String("field")) == "volume_a")
-                FLevels.push_back({message.value(QLatin1String("new")).toDouble(), ProcStats::NowNs()});
-        });
-        QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(port)));
-        request.setRawHeader("Authorization", "Bearer " + kToken);
-        FSocket.open(request);
+        FHost.moveToThread(&FThread);
+        FThread.start();
+        QMetaObject::invokeMethod(
+            &FHost, [this, port, patterns] { Open(port, patterns); }, Qt::BlockingQueuedConnection);
     }
-    bool Subscribed() const { return FSubscribed; }
+    ~TSubscriber() {
+        QMetaObject::invokeMethod(
+            &FHost, [this] { delete FSocket; }, Qt::BlockingQueuedConnection);
+        FThread.quit();
+        FThread.wait();
+    }
+    bool Subscribed() const { return FSubscribed.load(); }
     // When the event announcing volume A = `level` arrived (the latest such), or -1.
     std::int64_t ArrivalOf(double level) const {
+        const std::lock_guard<std::mutex> lock(FMutex);
         for (auto it = FLevels.rbegin(); it != FLevels.rend(); ++it)
             if (it->first == level)
                 return it->second;
         return -1;
     }
-    int Events() const { return int(FLevels.size()); }
+    int Events() const {
+        const std::lock_guard<std::mutex> lock(FMutex);
+        return int(FLevels.size());
+    }
 
 private:
-    QWebSocket FSocket;
-    bool FSubscribed = false;
+    // On the subscriber's thread.
+    void Open(quint16 port, const QStringList& patterns) {
+        FSocket = new QWebSocket;
+        QObject::connect(
+            FSocket, &QWebSocket::textMessageReceived, &FHost, [this, patterns](const QString& text) {
+                const std::int64_t now = ProcStats::NowNs();
+                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+                const QString type = message.value(QLatin1String("type")).toString();
+                if (type == QLatin1String("hello")) {
+                    FSocket->sendTextMessage(QString::fromUtf8(
+                        QJsonDocument(
+                            QJsonObject{{QStringLiteral("type"), QStringLiteral("subscribe")},
+                                        {QStringLiteral("patterns"), QJsonArray::fromStringList(patterns)},
+                                        {QStringLiteral("rate"), 10}})
+                            .toJson(QJsonDocument::Compact)));
+                } else if (type == QLatin1String("subscribed")) {
+                    FSubscribed.store(true);
+                } else if (type == QLatin1String("change") &&
+                           message.value(QLatin1String("change")) == "group_level" &&
+                           message.value(QLatin1String("field")) == "volume_a") {
+                    const std::lock_guard<std::mutex> lock(FMutex);
+                    FLevels.push_back({message.value(QLatin1String("new")).toDouble(), now});
+                }
+            });
+        QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(port)));
+        request.setRawHeader("Authorization", "Bearer " + kToken);
+        FSocket->open(request);
+    }
+
+    QThread FThread;
+    QObject FHost;
+    QWebSocket* FSocket = nullptr; // lives on FThread
+    std::atomic<bool> FSubscribed{false};
+    mutable std::mutex FMutex;
     std::vector<std::pair<double, std::int64_t>> FLevels;
 };
 
