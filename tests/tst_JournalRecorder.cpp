@@ -265,7 +265,8 @@ void TestJournalRecorder::alarmClearsWithItsDuration() {
     QVERIFY(alarm.Cleared());
     QCOMPARE(alarm.DurationMs(f.J.Now()), qint64(5000));
     QCOMPARE(f.Journal.AlarmCount(), 1); // cleared, still waiting to be acknowledged
-    const TJournalEntry* back = FindEntry(EntriesAfter(f.Journal, f.Mark), QStringLiteral("On-line"));
+    const std::vector<TJournalEntry> entries = EntriesAfter(f.Journal, f.Mark);
+    const TJournalEntry* back = FindEntry(entries, QStringLiteral("On-line"));
     QVERIFY(back);
     QCOMPARE(back->OldValue, QStringLiteral("off-line"));
 }
