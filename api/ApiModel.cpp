@@ -3,6 +3,7 @@
 #include "api/ApiError.h"
 #include "api/ApiLogging.h"
 #include "device/DeviceUnit.h"
+#include "device/LiveStateWord.h"
 #include "model/ChangeSource.h"
 #include "model/Errors.h"
 #include "model/GroupUnit.h"
@@ -225,19 +226,7 @@ QString TApiModel::StateWord(const TDevice& device) {
 }
 
 QString TApiModel::StateWord(TLiveState state) {
-    switch (state) {
-    case TLiveState::NoStatusYet:
-        return QStringLiteral("nostatus");
-    case TLiveState::Online:
-        return QStringLiteral("online");
-    case TLiveState::ChannelFault:
-        return QStringLiteral("fault");
-    case TLiveState::NotAnswering:
-        return QStringLiteral("noanswer");
-    case TLiveState::Offline:
-        break;
-    }
-    return QStringLiteral("offline");
+    return LiveStateWord(state);
 }
 
 QJsonObject TApiModel::ProjectJson() const {

@@ -1,6 +1,7 @@
 #include "app/HeadlessRunner.h"
 
 #include "device/DeviceUnit.h"
+#include "device/LiveStateWord.h"
 #include "journal/AlarmHook.h"
 #include "journal/JournalService.h"
 #include "model/GroupUnit.h"
@@ -41,19 +42,9 @@ QString Printable(const QString& text) {
 }
 
 QString HeadlessStateWord(const TDevice& device) {
-    switch (device.LiveState()) {
-    case TLiveState::Offline:
-        return QStringLiteral("offline");
-    case TLiveState::Online:
-        return QStringLiteral("online");
-    case TLiveState::ChannelFault:
-        return QStringLiteral("fault");
-    case TLiveState::NotAnswering:
-        return QStringLiteral("noanswer");
-    case TLiveState::NoStatusYet:
-        break;
-    }
-    return QString();
+    // Nothing before the first status block: the line waits for a state worth reporting.
+    const TLiveState state = device.LiveState();
+    return state == TLiveState::NoStatusYet ? QString() : LiveStateWord(state);
 }
 
 THeadlessRunner::THeadlessRunner(QTextStream& out, QObject* parent) : QObject(parent), FOut(out) {

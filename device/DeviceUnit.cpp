@@ -1,5 +1,6 @@
 #include "device/DeviceUnit.h"
 
+#include "device/LiveStateWord.h"
 #include "device/Protocol.h"
 #include "device/ThreadCommUnit.h"
 #include "model/GroupUnit.h"
@@ -39,6 +40,22 @@ private:
 
 const TDeviceClock* gClock = nullptr;
 } // namespace
+
+QString LiveStateWord(TLiveState state) {
+    switch (state) {
+    case TLiveState::NoStatusYet:
+        return QStringLiteral("nostatus");
+    case TLiveState::Online:
+        return QStringLiteral("online");
+    case TLiveState::ChannelFault:
+        return QStringLiteral("fault");
+    case TLiveState::NotAnswering:
+        return QStringLiteral("noanswer");
+    case TLiveState::Offline:
+        break;
+    }
+    return QStringLiteral("offline");
+}
 
 const TDeviceClock& TDeviceClock::Current() {
     static const TSystemClock system;
