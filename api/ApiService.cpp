@@ -4,12 +4,14 @@
 #include "api/ChangeEvent.h"
 #include "api/EventHub.h"
 #include "api/OscServer.h"
+#include "device/WorkQueue.h"
 #include "journal/Journal.h"
 #include "journal/JournalQueryThread.h"
 #include "model/Errors.h"
 #include "model/Session.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
@@ -97,20 +99,21 @@ void TApiService::SetJournal(TJournal* journal) {
     // Entries written before now are not news: the first read starts after the newest.
     FJournalReading = true;
     TJournalQueryThread* thread = FJournalThread.get();
-    thread->Post([this, thread](TJournalReader& reader) {
+    // Answers come back through the work queue, whose lock both threads take (a queued call's
+    // capture would be ordered only by Qt's uninstrumented queue lock); `self` finds the service gone.
+    TWorkQueue* back = &UserInterfaceQueue();
+    const QPointer<TApiService> self(this);
+    thread->Post([self, back, thread](TJournalReader& reader) {
         const std::vector<TJournalEntry> newest = reader.Entries(TJournalFilter(), 0, 1);
         const qint64 after = newest.empty() ? 0 : newest.front().Id;
-        QMetaObject::invokeMethod(
-            this,
-            [this, thread, after] {
-                if (FJournalThread.get() != thread)
-                    return;
-                FJournalAfter = after;
-                FJournalReading = false;
-                if (std::exchange(FJournalAgain, false))
-                    ReadJournal();
-            },
-            Qt::QueuedConnection);
+        back->Post([self, thread, after] {
+            if (!self || self->FJournalThread.get() != thread)
+                return;
+            self->FJournalAfter = after;
+            self->FJournalReading = false;
+            if (std::exchange(self->FJournalAgain, false))
+                self->ReadJournal();
+        });
     });
 }
 
@@ -137,7 +140,9 @@ void TApiService::ReadJournal() {
     FJournalReading = true;
     const qint64 after = FJournalAfter;
     TJournalQueryThread* thread = FJournalThread.get();
-    thread->Post([this, thread, after](TJournalReader& reader) {
+    TWorkQueue* back = &UserInterfaceQueue();
+    const QPointer<TApiService> self(this);
+    thread->Post([self, back, thread, after](TJournalReader& reader) {
         std::vector<TJournalEntry> entries;
         qint64 last = after;
         if (after < 0) {
@@ -148,24 +153,22 @@ void TApiService::ReadJournal() {
             if (!entries.empty())
                 last = entries.back().Id;
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this, thread, last, entries = std::move(entries)] {
-                if (FJournalThread.get() != thread)
-                    return;
-                FJournalAfter = last;
-                FJournalReading = false;
-                for (const TJournalEntry& entry : entries)
-                    if (FHub)
-                        FHub->Publish(QStringLiteral("journal"),
-                                      QJsonObject{{QStringLiteral("type"), QStringLiteral("journal")},
-                                                  {QStringLiteral("topic"), QStringLiteral("journal")},
-                                                  {QStringLiteral("entry"), TApiJournal::EntryJson(entry)}});
-                // A full batch means more is waiting.
-                if (std::exchange(FJournalAgain, false) || int(entries.size()) == kJournalBatch)
-                    ReadJournal();
-            },
-            Qt::QueuedConnection);
+        back->Post([self, thread, last, entries = std::move(entries)] {
+            if (!self || self->FJournalThread.get() != thread)
+                return;
+            self->FJournalAfter = last;
+            self->FJournalReading = false;
+            for (const TJournalEntry& entry : entries)
+                if (self->FHub)
+                    self->FHub->Publish(
+                        QStringLiteral("journal"),
+                        QJsonObject{{QStringLiteral("type"), QStringLiteral("journal")},
+                                    {QStringLiteral("topic"), QStringLiteral("journal")},
+                                    {QStringLiteral("entry"), TApiJournal::EntryJson(entry)}});
+            // A full batch means more is waiting.
+            if (std::exchange(self->FJournalAgain, false) || int(entries.size()) == kJournalBatch)
+                self->ReadJournal();
+        });
     });
 }
 
