@@ -1,5 +1,6 @@
 #include "journal/Journal.h"
 
+#include "device/WorkQueue.h"
 #include "journal/JournalLog.h"
 
 #include <QDir>
@@ -49,39 +50,46 @@ TJournal::TJournal(TJournalOptions options, QObject* parent) : QObject(parent), 
     };
     auto wait = std::make_shared<TOpenWait>();
 
+    // The writer's news comes back through the work queue, whose lock both threads take (a queued
+    // call's capture would be ordered only by Qt's uninstrumented queue lock); `alive` says
+    // whether the journal is still there.
+    TWorkQueue* back = &UserInterfaceQueue();
+    const std::weak_ptr<bool> alive = FAlive;
     TJournalWriter::TEvents events;
-    events.Opened = [this, wait](std::vector<TAlarm> alarms) {
+    events.Opened = [this, alive, back, wait](std::vector<TAlarm> alarms) {
         std::lock_guard<std::mutex> lock(wait->Mutex);
         if (wait->GaveUp) {
-            QMetaObject::invokeMethod(
-                this, [this, alarms = std::move(alarms)]() mutable { MergeLoadedAlarms(std::move(alarms)); },
-                Qt::QueuedConnection);
+            back->Post([this, alive, alarms = std::move(alarms)]() mutable {
+                if (alive.lock())
+                    MergeLoadedAlarms(std::move(alarms));
+            });
             return;
         }
         wait->Opened = true;
         wait->Alarms = std::move(alarms);
         wait->Done.notify_all();
     };
-    events.Problem = [this](const QString& message) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, message] {
-                FProblem = message;
-                emit ProblemReported(message);
-            },
-            Qt::QueuedConnection);
+    events.Problem = [this, alive, back](const QString& message) {
+        back->Post([this, alive, message] {
+            if (!alive.lock())
+                return;
+            FProblem = message;
+            emit ProblemReported(message);
+        });
     };
-    events.Resumed = [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                FProblem.clear();
-                emit WriteResumed();
-            },
-            Qt::QueuedConnection);
+    events.Resumed = [this, alive, back] {
+        back->Post([this, alive] {
+            if (!alive.lock())
+                return;
+            FProblem.clear();
+            emit WriteResumed();
+        });
     };
-    events.Written = [this] {
-        QMetaObject::invokeMethod(this, &TJournal::EntriesWritten, Qt::QueuedConnection);
+    events.Written = [this, alive, back] {
+        back->Post([this, alive] {
+            if (alive.lock())
+                emit EntriesWritten();
+        });
     };
     FWriter = std::make_unique<TJournalWriter>(FOptions, std::move(events));
 

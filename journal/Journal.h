@@ -83,6 +83,9 @@ signals:
     void AlarmRaised(const TAlarm& alarm);
 
 private:
+    // Lives as long as the journal; the writer's news, handed to the user-interface thread, checks
+    // it there before touching the journal.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     TAlarm* OpenAlarm(const QString& key);
     void AlarmChanged(const TAlarm& alarm, int countBefore);
     void PruneClosedAlarms();
