@@ -55,7 +55,7 @@ class TDeviceClock {
 public:
     virtual ~TDeviceClock() = default;
     virtual qint64 MonotonicMs() const = 0;
-    virtual QDateTime WallTime() const = 0; // any time spec; the system's clock gives UTC
+    virtual QDateTime WallTime() const = 0; // UTC or local time; the system's clock gives UTC
 
     // The clock every device uses: the system's clocks unless one was set.
     static const TDeviceClock& Current();

@@ -450,7 +450,7 @@ void TestJournal::filters() {
     QFETCH(QStringList, expected);
 
     TJournalFixture f;
-    struct TSpec {
+    struct TEntryKind {
         const char* What;
         TJournalSeverity Severity;
         QString Event;
@@ -461,7 +461,7 @@ void TestJournal::filters() {
         const char* Client;
         const char* NewValue;
     };
-    const TSpec specs[] = {
+    const TEntryKind kinds[] = {
         {"Off-line", TJournalSeverity::Fault, JournalEvent::State, 1, "Front", "Front of house, left",
          TJournalSource::Amplifier, "", "off-line"},
         {"Volume A", TJournalSeverity::UserAction, JournalEvent::Setting, 1, "Front", "Front of house, left",
@@ -482,7 +482,7 @@ void TestJournal::filters() {
     {
         TJournal journal(f.Options());
         int i = 0;
-        for (const TSpec& s : specs) {
+        for (const TEntryKind& s : kinds) {
             TJournalEntry e =
                 TJournalFixture::Entry(QLatin1String(s.What), s.Severity, f.Now() + i++ * kMinuteMs,
                                        s.Amplifier ? Address(s.Amplifier) : QString());

@@ -35,4 +35,4 @@ ip link set lo up
 # An amplifier address that never answers a probe: the panel must show it off-line.
 ip route add unreachable 127.0.27.9/32 table local
 cd "$here"
-exec node --test --test-reporter=spec events.test.mjs panel.test.mjs
+exec node --test events.test.mjs panel.test.mjs
