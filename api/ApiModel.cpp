@@ -204,15 +204,21 @@ template <typename F> QJsonValue Digits(F read) {
 
 QJsonObject Levels(double volumeA, double volumeB, double sensitivityA, double sensitivityB, double limiterA,
                    double limiterB) {
-    return {{QStringLiteral("volume_a"), volumeA},           {QStringLiteral("volume_b"), volumeB},
-            {QStringLiteral("sensitivity_a"), sensitivityA}, {QStringLiteral("sensitivity_b"), sensitivityB},
-            {QStringLiteral("limiter_a"), limiterA},         {QStringLiteral("limiter_b"), limiterB}};
+    const QStringList& words = TApiModel::LevelWords();
+    const double values[] = {volumeA, volumeB, sensitivityA, sensitivityB, limiterA, limiterB};
+    QJsonObject json;
+    for (int i = 0; i < 6; ++i)
+        json.insert(words[i], values[i]);
+    return json;
 }
-
-const std::array<QLatin1String, 6> kSettingNames{
-    {QLatin1String("volume_a"), QLatin1String("volume_b"), QLatin1String("sensitivity_a"),
-     QLatin1String("sensitivity_b"), QLatin1String("limiter_a"), QLatin1String("limiter_b")}};
 } // namespace
+
+const QStringList& TApiModel::LevelWords() {
+    static const QStringList words{QStringLiteral("volume_a"),      QStringLiteral("volume_b"),
+                                   QStringLiteral("sensitivity_a"), QStringLiteral("sensitivity_b"),
+                                   QStringLiteral("limiter_a"),     QStringLiteral("limiter_b")};
+    return words;
+}
 
 TGroups& TApiModel::Registry() const {
     TGroups* registry = FRegistry ? FRegistry() : nullptr;
@@ -289,9 +295,9 @@ QJsonObject TApiModel::DeviceJson(const TDevice& device) const {
         h.insert(QStringLiteral("short_name"), s.PD_DeviceName.Text());
         h.insert(QStringLiteral("group"), s.PD_GroupName.Text());
         held = h;
-        for (int i = 0; i < int(kSettingNames.size()); ++i)
+        for (int i = 0; i < int(LevelWords().size()); ++i)
             if (device.SettingOutOfLine(i))
-                outOfLine.append(QString(kSettingNames[size_t(i)]));
+                outOfLine.append(LevelWords()[i]);
     }
     return {{QStringLiteral("address"), device.IPAddress()},
             {QStringLiteral("short_name"), device.ShortName()},

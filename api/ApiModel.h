@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -72,6 +73,8 @@ public:
     // The alarms and the journal (none until SetJournal).
     TApiJournal& Journal() const { return FJournal; }
 
+    // The six levels' JSON names in TLevel order: "volume_a", "volume_b", "sensitivity_a", ...
+    static const QStringList& LevelWords();
     // The word for a device's live state: "nostatus", "online", "fault", "noanswer", "offline".
     static QString StateWord(const TDevice& device);
     static QString StateWord(TLiveState state);

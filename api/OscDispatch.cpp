@@ -14,9 +14,7 @@
 namespace {
 const QString kPrefix = QString::fromLatin1(TOscDispatcher::Prefix);
 
-const QStringList kLevels{QStringLiteral("volume_a"),      QStringLiteral("volume_b"),
-                          QStringLiteral("sensitivity_a"), QStringLiteral("sensitivity_b"),
-                          QStringLiteral("limiter_a"),     QStringLiteral("limiter_b")};
+const QStringList& kLevels = TApiModel::LevelWords();
 const QStringList kPairs{QStringLiteral("volume"), QStringLiteral("sensitivity"), QStringLiteral("limiter")};
 const QStringList kLocks{QStringLiteral("volume_lock"), QStringLiteral("sensitivity_lock"),
                          QStringLiteral("limiter_lock")};
